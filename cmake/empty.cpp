@@ -1,0 +1,1 @@
+// Placeholder so that a folder library exists before its first source file.
