@@ -1,0 +1,169 @@
+// The web service's side of the shared pump table: attachment, record lookup, the per-pump lock
+// with the web wait, and the order tag.
+//
+// The segment code itself lives in shmSegment; this file keeps pcuControl's own error number in
+// step with it, so that an operation that does not fail leaves the caller's lastError as it was.
+#include <algorithm>
+#include <cstring>
+
+#include "pcuControl.h"
+#include "timeSource.h"
+
+namespace pcudata {
+
+namespace {
+
+// Text fields of a record hold at most TRK_TEXT_SIZE - 1 bytes and always end in a NUL.
+void copyText(char* field, const std::string& text)
+{
+    size_t n = std::min(text.size(), TRK_TEXT_SIZE - 1);
+    std::memcpy(field, text.data(), n);
+    field[n] = '\0';
+}
+
+bool sameText(const char* field, const std::string& text)
+{
+    return ::strnlen(field, TRK_TEXT_SIZE) == text.size() &&
+           std::memcmp(field, text.data(), text.size()) == 0;
+}
+
+// Tag fields shared by both set-tag forms; the caller holds the record's lock.
+void writeTag(trkState_t* rec, const std::string& orderId, const std::string& clientKey, int notifyTime)
+{
+    rec->tagged = 1;
+    if (!orderId.empty()) copyText(rec->orderId, orderId);
+    if (!clientKey.empty()) copyText(rec->clientKey, clientKey);
+    if (notifyTime > 0) {
+        rec->notifyTime = notifyTime;
+        rec->notifyDue = 0;
+    }
+}
+
+// Removes the tag when it carries orderId; the caller holds the record's lock.
+void clearTag(trkState_t* rec, const std::string& orderId)
+{
+    if (!sameText(rec->orderId, orderId)) return;
+    rec->tagged = 0;
+    rec->orderId[0] = '\0';
+    rec->clientKey[0] = '\0';
+    rec->notifyTime = 0;
+    rec->notifyDue = 0;
+}
+
+}  // namespace
+
+int pcuControl::shmInit()
+{
+    seg.lastError = lastError;
+    int rc = seg.shmInit();
+    lastError = seg.lastError;
+    shmReady = rc == 0;
+    return rc;
+}
+
+void pcuControl::shmStop()
+{
+    seg.shmStop(false);
+    shmReady = false;
+}
+
+trkState_t* pcuControl::getTrkState(int n)
+{
+    seg.lastError = lastError;
+    trkState_t* rec = seg.getTrkState(n);
+    lastError = seg.lastError;
+    return rec;
+}
+
+pcuStatus_t* pcuControl::getPcuStatus()
+{
+    seg.lastError = lastError;
+    pcuStatus_t* status = seg.getPcuStatus();
+    lastError = seg.lastError;
+    return status;
+}
+
+int pcuControl::getPcuDrvVer()
+{
+    pcuStatus_t* status = getPcuStatus();
+    return status == nullptr ? -1 : status->drvVersion;
+}
+
+// Reads without the locks: a record in the middle of an update still carries its order id.
+trkState_t* pcuControl::getTrkByOrderId(const std::string& orderId)
+{
+    if (orderId.empty()) return nullptr;
+    for (int n = 1; n <= TRK_COUNT; ++n) {
+        trkState_t* rec = getTrkState(n);
+        if (rec == nullptr) return nullptr;
+        if (sameText(rec->orderId, orderId)) return rec;
+    }
+    return nullptr;
+}
+
+bool pcuControl::isLockedTrk(const trkState_t* rec) const
+{
+    return shmSegment::isLockedTrk(rec);
+}
+
+bool pcuControl::lockTrkPtr(trkState_t* rec)
+{
+    if (rec == nullptr) return false;
+    seg.lastError = lastError;
+    bool locked = seg.lockTrkPtr(rec, lockWait::web(lockTimeout));
+    lastError = seg.lastError;
+    return locked;
+}
+
+trkState_t* pcuControl::lockTrkState(int n)
+{
+    trkState_t* rec = getTrkState(n);
+    if (rec == nullptr || !lockTrkPtr(rec)) return nullptr;
+    return rec;
+}
+
+void pcuControl::unlockTrkPtr(trkState_t* rec)
+{
+    shmSegment::unlockTrkPtr(rec);
+}
+
+void pcuControl::unlockTrkState(int n)
+{
+    unlockTrkPtr(getTrkState(n));
+}
+
+void pcuControl::set_tagTrkPtr(trkState_t* rec, const std::string& orderId, const std::string& clientKey,
+                               int notifyTime)
+{
+    if (rec == nullptr || !lockTrkPtr(rec)) return;
+    writeTag(rec, orderId, clientKey, notifyTime);
+    rec->tagTime = static_cast<int32_t>(timeSrc().now());
+    unlockTrkPtr(rec);
+}
+
+void pcuControl::set_tagTrkState(int n, const std::string& orderId, const std::string& clientKey,
+                                 int notifyTime)
+{
+    trkState_t* rec = lockTrkState(n);
+    if (rec == nullptr) return;
+    writeTag(rec, orderId, clientKey, notifyTime);
+    unlockTrkPtr(rec);
+}
+
+void pcuControl::clr_tagTrkPtr(trkState_t* rec, const std::string& orderId)
+{
+    if (orderId.empty() || rec == nullptr || !lockTrkPtr(rec)) return;
+    clearTag(rec, orderId);
+    unlockTrkPtr(rec);
+}
+
+void pcuControl::clr_tagTrkState(int n, const std::string& orderId)
+{
+    if (orderId.empty()) return;
+    trkState_t* rec = lockTrkState(n);
+    if (rec == nullptr) return;
+    clearTag(rec, orderId);
+    unlockTrkPtr(rec);
+}
+
+}  // namespace pcudata
