@@ -1,0 +1,171 @@
+// Connection, registration recovery and the transport of one command on the control port.
+#include <Poco/Logger.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "pcuControl.h"
+#include "timeSource.h"
+
+namespace pcudata {
+
+namespace {
+
+// Operators search the logs by these module names; the second is spelt with a Cyrillic "с"
+// (U+0441) and must stay so, or the lines fall out of the existing log filters.
+Poco::Logger& ctlLog()
+{
+    return Poco::Logger::get("fuelweb/ctl");
+}
+
+Poco::Logger& ctlLogCyr()
+{
+    return Poco::Logger::get("fuelweb/\xD1\x81tl");
+}
+
+constexpr int64_t kSecondUs = 1000000;
+constexpr int kEIO = 5;
+constexpr int kEOVERFLOW = 75;
+constexpr int kENOTCONN = 107;
+
+std::string attemptTag(int i, int tries)
+{
+    return "(" + std::to_string(i) + "/" + std::to_string(tries) + ")";
+}
+
+std::string resultSummary(const cntlMsgResult& res)
+{
+    return "Результат выполнения команды [ Cmd='" + res.Cmd + "' Res='" + std::to_string(res.Res) +
+           "' Len='" + res.Len + "' tcod='" + res.tcod + "' txt='" + res.txt + "' crc='" + res.crc +
+           "' vlist='" + std::to_string(res.vlist.size()) + "' ]";
+}
+
+}  // namespace
+
+bool pcuControl::open(const std::string& address, unsigned port)
+{
+    connect(address, port);
+    return isConnected();
+}
+
+void pcuControl::close()
+{
+    disconnect();
+    registered = false;
+}
+
+void pcuControl::__try_Ctl_Available(int tries)
+{
+    Poco::Logger& lg = ctlLogCyr();
+    if (isConnected() && hasError()) {
+        disconnect();
+        registered = false;
+        timeSrc().sleepUs(kSecondUs);
+    }
+    if (isConnected()) return;
+    registered = false;
+    const std::string address = host;
+    const unsigned portNo = port;
+    for (int i = 0; i < tries; ++i) {
+        if (i > 0) timeSrc().sleepUs(kSecondUs);
+        if (lg.debug()) lg.debug("Подключение к контролеру управления " + attemptTag(i, tries));
+        if (!open(address, portNo)) {
+            lg.error("Не удалось подключиться к контролеру управления " + attemptTag(i, tries));
+            disconnect();
+        } else if (!hasError()) {
+            return;
+        } else {
+            lg.error("Ошибки после подключения к сокету контролера управления " + attemptTag(i, tries));
+            disconnect();
+        }
+        registered = false;
+    }
+}
+
+int pcuControl::reconnectCtlSock(cntlMsgResult& res, int& err)
+{
+    registered = false;
+    if (isConnected()) {
+        disconnect();
+        err = kENOTCONN;
+    }
+    const std::string address = host;
+    if (!open(address, port)) {
+        disconnect();
+        err = kENOTCONN;
+        return -1;
+    }
+    if (hasError()) {
+        disconnect();
+        err = kEIO;
+        return -1;
+    }
+    cmdMsgResult_clear(res);
+    const int r = register_wrkplace(res, err);
+    if (r == -1 || err == kEIO || err == kENOTCONN) {
+        ctlLogCyr().error("Ошибка перерегистрации рабочего места");
+    } else if (res.Res != 1) {
+        Poco::Logger::get("fuelweb/fueling").error("Ошибка перерегистрации рабочего места");
+    }
+    return r;
+}
+
+int pcuControl::_sendCommand(const std::string& cmd)
+{
+    Poco::Logger& lg = ctlLog();
+    if (!isConnected()) {
+        lg.error("Отсутсвует соединение с сокетом");
+        return -1;
+    }
+    if (cmd.empty()) {
+        lg.error("Не задана команда для записи в сокет");
+        return -1;
+    }
+    if (lg.debug()) lg.debug("Запись в сокет [" + cmd + "]");
+    const int rc = write(cmd);
+    // A write that went out but left an error on the socket is only logged: the read that follows
+    // meets the broken connection and reports it.
+    if (rc != 0 || hasError()) lg.error("Ошибка записи в сокет");
+    return rc;
+}
+
+int pcuControl::_readResult(cntlMsgResult& res, int& err)
+{
+    Poco::Logger& lg = ctlLog();
+    if (!isConnected()) {
+        registered = false;
+        lg.error("Отсутсвует соединение с сокетом");
+        err = kENOTCONN;
+        return -1;
+    }
+    err = 0;
+    int result = -1;
+    for (;;) {
+        result = -1;
+        std::string line;
+        try {
+            line = readln();
+        } catch (const std::length_error& e) {
+            lg.error(std::string("Ошибка чтения данных из сокета (Length error): ") + e.what());
+            err = kEOVERFLOW;
+        }
+        if (!line.empty() && isPeerClosed()) {
+            // The line lost its end with the connection: "RES=12" cut to "RES=1" must not pass for
+            // success, so a cut line counts as no reply at all.
+            lg.error("Соединение закрыто контролером, строка ответа неполная [" + line + "]");
+            line.clear();
+        }
+        if (line.empty()) break;
+        if (lg.debug()) lg.debug("Чтение сокета  [" + line + "]");
+        if (parse_to_cntlres(line, res) < 0) {
+            err = kEIO;
+            break;
+        }
+        result = res.Res;
+        if (result != 2 && result != 3) break;
+    }
+    if (lg.debug()) lg.debug(resultSummary(res));
+    return result;
+}
+
+}  // namespace pcudata
