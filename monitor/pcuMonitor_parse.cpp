@@ -1,0 +1,267 @@
+// The three parsers of the monitoring lines and the publication of pump lines.
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "parseTrkState.h"
+#include "pcuMonitor.h"
+#include "split.h"
+#include "timeSource.h"
+
+namespace pcudata {
+
+namespace {
+
+constexpr size_t DRV_TEXT_MAX = DRV_TEXT_SIZE - 1;
+
+// Body of the first group of a line, split at ','; empty when the line has no group.
+std::vector<std::string> firstGroupValues(const std::string& line)
+{
+    const std::vector<std::string> groups = split(line, ';');
+    if (groups.empty() || groups[0].empty()) return {};
+    return split(groups[0].substr(1), ',');
+}
+
+void setDrvText(char (&field)[DRV_TEXT_SIZE], const std::string& text)
+{
+    const size_t len = text.size() < DRV_TEXT_MAX ? text.size() : DRV_TEXT_MAX;
+    std::memcpy(field, text.data(), len);
+    field[len] = '\0';
+}
+
+// N and W of a pump line: "number{text}". An empty text between the braces keeps the merged one.
+void applyNumberText(const std::string& body, int32_t& number, char (&text)[TRK_TEXT_SIZE])
+{
+    const size_t open = body.find('{');
+    trkline::toInt32(body.substr(0, open), number);
+    if (open == std::string::npos) return;
+    const size_t close = body.find('}', open + 1);
+    const size_t len = close == std::string::npos ? std::string::npos : close - open - 1;
+    const std::string piece = body.substr(open + 1, len);
+    if (!piece.empty()) trkline::setText(text, piece);
+}
+
+void copyDaemonFields(trkState_t& rec, const trkState_t& s)
+{
+    rec.prevStatus = s.prevStatus;
+    rec.trk = s.trk;
+    rec.trkParam1 = s.trkParam1;
+    rec.trkParam2 = s.trkParam2;
+    rec.trkParam3 = s.trkParam3;
+    rec.prodCode = s.prodCode;
+    std::memcpy(rec.prodName, s.prodName, sizeof rec.prodName);
+    rec.status = s.status;
+    rec.statusAux = s.statusAux;
+    rec.needPayFlag = s.needPayFlag;
+    rec.payWplace = s.payWplace;
+    rec.lockWplace = s.lockWplace;
+    rec.lockType = s.lockType;
+    rec.presetVolume = s.presetVolume;
+    rec.presetParam1 = s.presetParam1;
+    rec.presetParam2 = s.presetParam2;
+    rec.presetParam3 = s.presetParam3;
+    rec.presetFlags = s.presetFlags;
+    rec.presetParam5 = s.presetParam5;
+    rec.trannum = s.trannum;
+    rec.wCode = s.wCode;
+    std::memcpy(rec.wText, s.wText, sizeof rec.wText);
+    rec.volume = s.volume;
+    rec.amount = s.amount;
+}
+
+}  // namespace
+
+int32_t pcuMonitor::parseTrkState_n(const std::string& line, trkState_t& state)
+{
+    if (!seg.isAttached()) {
+        seg.lastError = EFAULT;
+        return -1;
+    }
+    if (line.empty() || line[0] != 'T') return -1;
+    const std::vector<std::string> tvalues = firstGroupValues(line);
+    if (tvalues.empty()) return -1;
+    state.trk = 0;  // a missing or unreadable pump number counts as 0
+    trkline::applyT(tvalues, state);
+    trkState_t* rec = seg.getTrkState(state.trk);
+    if (rec == nullptr) return -1;  // lastError 22
+
+    mergeFromRecord(*rec, state);
+    if (isRepeat(state.trk, line)) return 0;
+    rememberLine(state.trk, line);
+    applyGroups(line, state);
+    publish(rec, state);
+    return 0;
+}
+
+// Everything the line does not carry comes from the published record, so that a line holding only
+// what changed still leaves a complete state. The T parameters count as not carried when they
+// still hold their cleared values. The record is read without its lock: texts are terminated here
+// in case a writer is half-way through one.
+void pcuMonitor::mergeFromRecord(const trkState_t& rec, trkState_t& s) const
+{
+    const int32_t trk = s.trk, p1 = s.trkParam1, p2 = s.trkParam2, p3 = s.trkParam3;
+    copyDaemonFields(s, rec);
+    s.trk = trk;
+    s.trkParam1 = p1 != 0 ? p1 : rec.trkParam1;
+    s.trkParam2 = p2 >= 0 ? p2 : rec.trkParam2;
+    s.trkParam3 = p3 >= 0 ? p3 : rec.trkParam3;
+    s.prodName[TRK_TEXT_SIZE - 1] = '\0';
+    s.wText[TRK_TEXT_SIZE - 1] = '\0';
+
+    s.tagged = rec.tagged;
+    s.tagTime = rec.tagTime;
+    std::memcpy(s.orderId, rec.orderId, sizeof s.orderId);
+    std::memcpy(s.clientKey, rec.clientKey, sizeof s.clientKey);
+    s.orderId[TRK_TEXT_SIZE - 1] = '\0';
+    s.clientKey[TRK_TEXT_SIZE - 1] = '\0';
+    s.notifyDue = rec.notifyDue;
+    s.notifyTime = rec.notifyTime;
+}
+
+bool pcuMonitor::isRepeat(int n, const std::string& line) const
+{
+    const char* cached = lineCache[n - 1];
+    return line.size() < LINE_CACHE_SIZE && std::memcmp(cached, line.data(), line.size()) == 0 &&
+           cached[line.size()] == '\0';
+}
+
+void pcuMonitor::rememberLine(int n, const std::string& line)
+{
+    const size_t len = line.size() < LINE_CACHE_SIZE - 1 ? line.size() : LINE_CACHE_SIZE - 1;
+    std::memcpy(lineCache[n - 1], line.data(), len);
+    lineCache[n - 1][len] = '\0';
+}
+
+void pcuMonitor::applyGroups(const std::string& line, trkState_t& s) const
+{
+    const std::vector<std::string> groups = split(line, ';');
+    for (size_t i = 1; i < groups.size(); ++i) {
+        const std::string& group = groups[i];
+        if (group.empty()) continue;
+        const std::string body = group.substr(1);
+        switch (group[0]) {
+            case 'S':
+                trkline::applyS(split(body, ','), s);
+                break;
+            case 'P':
+                trkline::applyP(split(body, ','), s, false);
+                break;
+            case 'I':
+                trkline::applyI(split(body, ','), s);
+                break;
+            case 'A':
+                trkline::applyA(split(body, ','), s);
+                break;
+            case 'N':
+                applyNumberText(body, s.prodCode, s.prodName);
+                break;
+            case 'W':
+                applyNumberText(body, s.wCode, s.wText);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+// The line is already in the cache. When the record stays locked it is forgotten again, so that
+// the controller's next repeat of the same line is published instead of being filtered out.
+void pcuMonitor::publish(trkState_t* rec, trkState_t& state)
+{
+    if (!lockTrkPtr(rec)) {
+        forgetLine(state.trk);
+        return;
+    }
+    copyDaemonFields(*rec, state);
+    const time_t now = timeSrc().now();
+    if (rec->notifyDue == 0 && now - rec->notifyTime > notifyInterval) {
+        rec->notifyTime = static_cast<int32_t>(now);
+        rec->notifyDue = 1;
+        state.notifyTime = rec->notifyTime;
+        state.notifyDue = 1;
+    }
+    unlockTrkPtr(rec);
+}
+
+int32_t pcuMonitor::parsePcuStatus(const std::string& line)
+{
+    pcuStatus_t* st = seg.getPcuStatus();
+    if (st == nullptr) return -1;  // lastError 14
+    if (line.empty() || line[0] != 'D') return -1;
+    const std::vector<std::string> values = firstGroupValues(line);
+    if (values.empty()) return -1;
+    for (size_t k = 0; k < values.size() && k < 8; ++k) {
+        const std::string& v = values[k];
+        int32_t n = 0;
+        if (v.empty()) continue;
+        if (k == 1 || k == 2) {
+            setDrvText(k == 1 ? st->drvText1 : st->drvText2, v);
+            continue;
+        }
+        if (!trkline::toInt32(v, n)) continue;
+        switch (k) {
+            case 0:
+                st->drvState = n;
+                break;
+            case 3:
+                st->drvParam3 = n;
+                break;
+            case 4:
+                st->drvParam4 = n;
+                break;
+            case 5:
+                st->drvParam5 = n;
+                break;
+            case 6:
+                st->drvParam6 = n;
+                break;
+            case 7:
+                st->drvVersion = n;
+                break;
+            default:
+                break;
+        }
+    }
+    return 0;
+}
+
+int32_t pcuMonitor::parseTrkBitFlags(const std::string& line)
+{
+    if (!seg.isAttached()) {
+        seg.lastError = EFAULT;
+        return -1;
+    }
+    if (line.empty() || (line[0] != 'E' && line[0] != 'Y')) return -1;
+    const char letter = line[0];
+    const std::vector<std::string> values = firstGroupValues(line);
+    if (values.empty()) return -1;
+    const size_t maskAt = letter == 'E' ? 1 : 3;
+    int32_t kind = 0;
+    for (size_t k = 0; k < values.size() && k <= maskAt; ++k) {
+        int32_t v = 0;
+        if (!trkline::toInt32(values[k], v)) continue;
+        if (k == 0) kind = v;
+        if (k == maskAt) setBitFlags(letter, kind, v);
+    }
+    return 0;
+}
+
+// Bit j - 1 of the mask belongs to pump j. A pump whose lock is not obtained keeps its old value.
+void pcuMonitor::setBitFlags(char letter, int32_t kind, int32_t mask)
+{
+    const uint32_t bits = static_cast<uint32_t>(mask);
+    for (int n = 1; n <= TRK_COUNT; ++n) {
+        trkState_t* rec = seg.getTrkState(n);
+        if (!lockTrkPtr(rec)) continue;
+        const int32_t bit = static_cast<int32_t>((bits >> (n - 1)) & 1u);
+        if (letter == 'Y')
+            rec->autoCafe = bit;
+        else if (kind == 0)
+            rec->autoStart = bit;
+        else if (kind == 2)
+            rec->flagE2 = bit;
+        unlockTrkPtr(rec);
+    }
+}
+
+}  // namespace pcudata

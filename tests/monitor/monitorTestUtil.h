@@ -1,0 +1,79 @@
+#pragma once
+// Helpers of the monitor tests: a private shared segment, a hand-driven clock and log capture.
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "timeSource.h"
+#include "trkState.h"
+
+namespace montest {
+
+// A key file of its own under /tmp, so that the segment belongs to this test alone; the segment
+// and the file are removed afterwards.
+class tempKeyFile {
+public:
+    tempKeyFile()
+    {
+        char name[] = "/tmp/montest_keyXXXXXX";
+        int fd = ::mkstemp(name);
+        if (fd >= 0) ::close(fd);
+        path = name;
+    }
+    ~tempKeyFile()
+    {
+        removeSegment(path);
+        ::unlink(path.c_str());
+    }
+    static void removeSegment(const std::string& keyPath)
+    {
+        key_t key = ::ftok(keyPath.c_str(), pcudata::SHM_PROJECT_ID);
+        if (key == -1) return;
+        int id = ::shmget(key, 0, 0);
+        if (id >= 0) ::shmctl(id, IPC_RMID, nullptr);
+    }
+    std::string path;
+};
+
+// A clock that moves only when told to, or when the code under test sleeps.
+class manualClock : public pcudata::timeSource {
+public:
+    time_t now() override { return static_cast<time_t>(us / 1000000); }
+    int64_t nowUs() override { return us; }
+    void sleepUs(int64_t d) override { us += d > 0 ? d : 0; }
+    int64_t realWaitUs(int64_t) override { return 0; }
+    void advanceSec(int64_t s) { us += s * 1000000; }
+    int64_t us = 1700000000LL * 1000000;
+};
+
+// Catches what runner::log writes to standard output and standard error.
+class logCapture {
+public:
+    logCapture() : oldOut(std::cout.rdbuf(out.rdbuf())), oldErr(std::cerr.rdbuf(err.rdbuf())) {}
+    ~logCapture()
+    {
+        std::cout.rdbuf(oldOut);
+        std::cerr.rdbuf(oldErr);
+    }
+    std::string outText() const { return out.str(); }
+    std::string errText() const { return err.str(); }
+    static size_t count(const std::string& text, const std::string& what)
+    {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+            ++n;
+        return n;
+    }
+
+private:
+    std::ostringstream out, err;
+    std::streambuf* oldOut;
+    std::streambuf* oldErr;
+};
+
+}  // namespace montest
