@@ -16,7 +16,7 @@ namespace {
 
 class ReplyRead : public ::testing::Test {
 protected:
-    scaledTimeSource fast{1000};
+    scaledTimeSource fast{100};
     timeSourceGuard guard{&fast};
     ctltest::logCapture logs;
     scriptedServer srv;
@@ -64,7 +64,7 @@ TEST_F(ReplyRead, LineWithoutResIsFinal)
     EXPECT_EQ(res.vlist.size(), 1u);
 }
 
-TEST_F(ReplyRead, EmptyResIsFinalFailure)
+TEST_F(ReplyRead, EmptyResEndsTheReply)
 {
     EXPECT_EQ(ask("@0020GETPRS;RES=;TXT=x;\n"), -1);
     EXPECT_EQ(res.vlist.size(), 2u);
