@@ -48,8 +48,7 @@ int commandPrologue(pcuControl& ctl, const cmdFrame& f, cntlMsgResult& res, int&
         return -1;
     }
     if (!ctl.is_registered()) {
-        ctl.register_wrkplace(res, err);
-        if (res.Res != 1) {
+        if (ctl.register_wrkplace(res, err) != 1) {
             lg.error("Ошибка регистрации рабочего места");
             return -1;
         }
@@ -128,8 +127,10 @@ int pcuControl::register_wrkplace(cntlMsgResult& res, int& err)
         err = kEIO;
         return -1;
     }
+    // Judged by the reply actually read: a record that still holds RES 1 from an earlier command
+    // must not turn an unanswered REGM into a registration.
     const int r = _readResult(res, err);
-    if (res.Res == 1) registered = true;
+    if (r == 1) registered = true;
     return r;
 }
 

@@ -144,6 +144,15 @@ TEST_F(Registration, RefusedRegistrationStopsTheCommandAndIsRetried)
     EXPECT_EQ(lines(), (std::vector<std::string>{REGM, REGM, "@!PWORK;NUM=1;TYP=2;"}));
 }
 
+TEST_F(Registration, StaleResultDoesNotRegister)
+{
+    res.Res = 1;  // left over from an earlier command of the caller
+    pcu.dropNext("REGM");
+    EXPECT_EQ(ctl->reserve_trk(1, res, err, 92, -1), -1);
+    EXPECT_FALSE(ctl->is_registered());
+    EXPECT_EQ(lines(), std::vector<std::string>{REGM});
+}
+
 TEST_F(Registration, WorkplaceSettingsGoIntoRegm)
 {
     ctl->set_wplace(7);
