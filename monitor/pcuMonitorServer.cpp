@@ -1,0 +1,279 @@
+// Start-up of the daemon: options, configuration, paths, and the hand-over to the monitor.
+#include "pcuMonitorServer.h"
+
+#include <Poco/Dynamic/Var.h>
+#include <Poco/Exception.h>
+#include <Poco/JSON/Object.h>
+#include <Poco/JSON/Parser.h>
+#include <fcntl.h>
+#include <getopt.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "signalLog.h"
+#include "timeSource.h"
+
+namespace pcudata {
+namespace monitorServer {
+
+const char* progname = "pcuMonitorServer";
+std::string config_file;
+std::string pidFile;
+std::string pcuAddr;
+uint16_t monPort = 0;
+runner::whereLog ioLog = runner::out;
+
+namespace {
+
+constexpr int OPT_PID = 'p';  // --pid has no short form: 'p' is not in the short option string
+
+bool readWholeFile(const std::string& path, std::string& text)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    char buf[4096];
+    ssize_t n = 0;
+    text.clear();
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    ::close(fd);
+    return n == 0;
+}
+
+// The "fuelweb" object of the document; null when the document has none. False when the text
+// is not JSON at all.
+bool parseFuelweb(const std::string& text, Poco::JSON::Object::Ptr& fuelweb)
+{
+    try {
+        Poco::JSON::Parser parser;
+        const Poco::Dynamic::Var root = parser.parse(text);
+        if (root.type() == typeid(Poco::JSON::Object::Ptr))
+            fuelweb = root.extract<Poco::JSON::Object::Ptr>()->getObject("fuelweb");
+        return true;
+    } catch (const Poco::Exception&) {
+        return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// A key that is absent, null or of a type that does not convert keeps its default.
+template <typename T>
+void readKey(const Poco::JSON::Object::Ptr& obj, const std::string& key, T& value)
+{
+    if (obj.isNull() || !obj->has(key) || obj->isNull(key)) return;
+    try {
+        value = obj->get(key).convert<T>();
+    } catch (const Poco::Exception&) {
+    }
+}
+
+// "-P" is a port: a decimal number that fits 16 bits. Anything else would connect elsewhere.
+bool parsePort(const char* text, uint16_t& port)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || v < 0 || v > 65535) return false;
+    port = static_cast<uint16_t>(v);
+    return true;
+}
+
+void refreshPassHook()
+{
+    signalLog::refreshUtcOffset();
+}
+
+// Stop on SIGTERM or SIGINT. It runs on the loop's thread wherever the loop happens to be, possibly
+// inside malloc or a stream, so it only does async-signal-safe work: the stop line goes out with
+// one write(2), the monitor zeroes dataTime, closes its descriptor and detaches with plain stores
+// and system calls, and the process ends with _exit. The pid file stays for the next start.
+void stopHandler(int sig)
+{
+    signalLog::writeLine(STDOUT_FILENO, "Остановка демона по сигналу : ", sig);
+    pcuMonitor* mon = ptrMon;
+    if (mon != nullptr) mon->stopFromSignal();
+    ::_exit(0);
+}
+
+void installStopSignals()
+{
+    struct sigaction sa = {};
+    sa.sa_handler = stopHandler;
+    sigemptyset(&sa.sa_mask);
+    sigaddset(&sa.sa_mask, SIGTERM);
+    sigaddset(&sa.sa_mask, SIGINT);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);  // a write to a closed socket must fail, not end the daemon
+}
+
+int currentDir(std::string& cwd)
+{
+    char buf[4096];
+    if (::getcwd(buf, sizeof buf) == nullptr) {
+        const int e = errno;
+        std::cerr << progname << " : Ошибка выполнения программы : error = " << e << " : " << std::strerror(e)
+                  << std::endl;
+        return e;
+    }
+    cwd = buf;
+    return CONTINUE;
+}
+
+int runMonitor(const settings& s)
+{
+    installStopSignals();
+    pcuMonitor monitor;
+    monitor.setIpcPath(s.keyFile);
+    monitor.passHook = refreshPassHook;
+    signalLog::cacheUtcOffset(timeSrc().now());
+    ptrMon = &monitor;
+    monitor.sock().setHost(s.host);
+    monitor.sock().setPort(s.port);
+    if (monitor.shmInit() != 0) {
+        std::cerr << "Ошибка подключения к SharedMemory" << std::endl;
+        monitor.stop();
+        monitor.shmStop();
+        ptrMon = nullptr;
+        return 14;
+    }
+    monitor.run();
+}
+
+}  // namespace
+
+void setProgname(const char* argv0)
+{
+    if (argv0 == nullptr || *argv0 == '\0') return;
+    const char* slash = std::strrchr(argv0, '/');
+    progname = slash != nullptr ? slash + 1 : argv0;
+}
+
+void printUsage(std::ostream& os)
+{
+    os << progname << " [OPTIONS]" << std::endl;
+    os << "Опции программы : " << std::endl;
+    os << " -c,--config <filename>  Использовать файл конфигурации filename" << std::endl;
+    os << "                         если не указан то используется файл config.js" << std::endl;
+    os << "                         из текущего каталога" << std::endl;
+    os << std::endl;
+    os << " -p,--pid  <filename>    pid файл (полный путь до файла)" << std::endl;
+    os << " -H,--host <host>        Подключаться к указанному серверу (по умолчанию localhost)" << std::endl;
+    os << " -P,--port <portnum>     Использовать номер порта для сервера (по умолчанию 65521)" << std::endl;
+    os << " -h,--help               Показать эту справочную информацию и выйти" << std::endl;
+    os << std::endl;
+}
+
+int parseOptions(int argc, char* argv[])
+{
+    static const struct option longOptions[] = {
+        {"config", required_argument, nullptr, 'c'}, {"pid", required_argument, nullptr, OPT_PID},
+        {"host", required_argument, nullptr, 'H'},   {"port", required_argument, nullptr, 'P'},
+        {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0}};
+    optind = 0;  // full rescan, so that the options can be parsed again
+    int c = 0;
+    while ((c = ::getopt_long(argc, argv, "c:H:P:h", longOptions, nullptr)) != -1) {
+        switch (c) {
+            case 'c':
+                config_file = optarg;
+                break;
+            case OPT_PID:
+                pidFile = optarg;
+                break;
+            case 'H':
+                pcuAddr = optarg;
+                break;
+            case 'P':
+                if (!parsePort(optarg, monPort)) {
+                    std::cerr << progname << ": invalid port number '" << optarg << "'" << std::endl;
+                    return 1;
+                }
+                break;
+            case 'h':
+                printUsage(std::cout);
+                return 0;
+            default:
+                return 1;  // getopt has printed its complaint
+        }
+    }
+    return CONTINUE;
+}
+
+int findConfigFile(const std::string& cwd)
+{
+    if (!config_file.empty()) {
+        if (runner::FileExists(config_file)) return CONTINUE;
+        std::cerr << "Файл конфигурации не задан" << std::endl;
+        return 22;
+    }
+    const std::string local = cwd + "/config.js";
+    if (!runner::FileExists(local)) {
+        std::cerr << "Файл конфигурации не найден" << std::endl;
+        return 2;
+    }
+    config_file = local;
+    return CONTINUE;
+}
+
+int loadConfig(const std::string& file, settings& s)
+{
+    std::string text;
+    if (!readWholeFile(file, text)) {
+        std::cerr << "Не возможно открыть файл конфигурации" << std::endl;
+        return CONTINUE;
+    }
+    Poco::JSON::Object::Ptr fuelweb;
+    if (!parseFuelweb(text, fuelweb)) {
+        std::cerr << "Ошибка загрузки файла конфигурации" << std::endl;
+        return 5;
+    }
+    readKey(fuelweb, "ctl_addr", s.host);
+    readKey(fuelweb, "mon_port", s.port);
+    readKey(fuelweb, "tmp_path", s.tmpPath);
+    readKey(fuelweb, "run_path", s.runPath);
+    readKey(fuelweb, "log_path", s.logPath);
+    return CONTINUE;
+}
+
+void applyOptions(settings& s)
+{
+    if (!pcuAddr.empty()) s.host = pcuAddr;
+    if (monPort != 0) s.port = monPort;
+    derivePaths(s);
+}
+
+void derivePaths(settings& s)
+{
+    s.keyFile = s.tmpPath + "/" + "trkstat.mem";
+    s.logFile = s.logPath + "/" + progname + ".log";
+    s.errFile = s.logPath + "/" + progname + ".err";
+    s.pidPath = !pidFile.empty() ? pidFile : s.runPath + "/" + progname + ".pid";
+}
+
+int serverMain(int argc, char* argv[])
+{
+    std::setlocale(LC_ALL, "C");
+    std::setlocale(LC_CTYPE, "ru_RU.UTF-8");
+    std::setlocale(LC_MESSAGES, "ru_RU.UTF-8");
+    setProgname(argc > 0 ? argv[0] : nullptr);
+    std::string cwd;
+    int rc = currentDir(cwd);
+    if (rc == CONTINUE) rc = parseOptions(argc, argv);
+    if (rc == CONTINUE) rc = findConfigFile(cwd);
+    settings s;
+    if (rc == CONTINUE) rc = loadConfig(config_file, s);
+    if (rc != CONTINUE) return rc;
+    applyOptions(s);
+    rc = detach(s.pidPath, s.logFile, s.errFile);
+    if (rc != CONTINUE) return rc;
+    return runMonitor(s);
+}
+
+}  // namespace monitorServer
+}  // namespace pcudata

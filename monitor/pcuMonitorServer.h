@@ -1,0 +1,66 @@
+#pragma once
+// Process frame of the monitor daemon pcuMonitorServer: command line, configuration file, derived
+// paths, detaching with a pid-file handshake, signals, and the hand-over to the monitoring loop.
+//
+// Every step that can end the program returns the exit status instead of exiting, so that the
+// steps can be tried one by one; CONTINUE means "go on with the start".
+#include <sys/types.h>
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+#include "pcuMonitor.h"
+#include "runner.h"
+
+namespace pcudata {
+namespace monitorServer {
+
+constexpr int CONTINUE = -1;
+
+// Process-wide state; the signal handlers need part of it.
+extern const char* progname;     // argv[0] after its last '/'
+extern std::string config_file;  // configuration file actually used
+extern std::string pidFile;      // --pid value, empty when not given
+extern std::string pcuAddr;      // -H value, empty when not given
+extern uint16_t monPort;         // -P value, 0 when not given
+extern std::string lock_path;    // pid file of the detach handshake
+extern pid_t pid_daemon;         // starter: the daemon child; daemon: itself
+extern pcuMonitor* volatile ptrMon;
+extern runner::whereLog ioLog;  // the frame's own log lines: standard output
+
+// What the configuration and the command line decide.
+struct settings {
+    std::string host = "localhost";
+    uint32_t port = pcuMonitor::DEFAULT_PORT;
+    std::string tmpPath = "/tmp";
+    std::string runPath = "/var/run";
+    std::string logPath = "/var/log";
+    // Derived by derivePaths.
+    std::string keyFile, logFile, errFile, pidPath;
+};
+
+// Sets progname from argv[0].
+void setProgname(const char* argv0);
+// Fills the option globals. CONTINUE, 0 after --help (usage printed), 1 for a bad option.
+int parseOptions(int argc, char* argv[]);
+void printUsage(std::ostream& os);
+// Picks config_file: the --config file, or config.js in cwd. CONTINUE, 22 or 2.
+int findConfigFile(const std::string& cwd);
+// Reads the "fuelweb" keys of file into s. CONTINUE (an unreadable file leaves the defaults) or 5.
+int loadConfig(const std::string& file, settings& s);
+// Host and port from the command line over the configuration, then the file paths.
+void applyOptions(settings& s);
+void derivePaths(settings& s);
+
+// Pid stored in a pid file, or 0 when the file is missing, unreadable or holds no positive number.
+pid_t readPidFile(const std::string& path);
+// Detaches from the starter. CONTINUE in the daemon (or when already run by process 1);
+// otherwise the exit status of the calling process.
+int detach(const std::string& pidPath, const std::string& logPath, const std::string& errPath);
+
+// The whole program; returns only on failure or in the starting process.
+int serverMain(int argc, char* argv[]);
+
+}  // namespace monitorServer
+}  // namespace pcudata
