@@ -1,0 +1,129 @@
+#include "fuelweb.h"
+
+#include "str.h"
+#include "webConfig.h"
+#include "webService.h"
+
+namespace azs_apps {
+
+namespace {
+
+const char* const IPC_FILE_NAME = "trkstat.mem";
+constexpr int32_t FALLBACK_PAYMENT_CODE = 8880;
+
+const char* allowedText(bool allowed)
+{
+    return allowed ? "Разрешено" : "Запрещено";
+}
+
+// Payment codes: default P, corporate C, private R. A missing (negative) code is taken from the
+// others; zero counts as given but is never borrowed.
+void resolvePaymentCodes(int32_t& p, int32_t& c, int32_t& r)
+{
+    if (p < 0) p = r > 0 ? r : (c > 0 ? c : FALLBACK_PAYMENT_CODE);
+    if (r < 0) r = p;
+    if (c < 0) c = r > 0 ? r : p;
+}
+
+}  // namespace
+
+fuelweb::fuelweb(webService& service)
+    : srv(service), log(Poco::Logger::get("fuelweb")), prototype(), m_ping(*this)
+{
+    readConfiguration();
+    logStartupReport();
+    if (srv.config().getBool("service.bench_route", false))
+        urls.assign("^/bench/const$", &fuelweb::bench_response, this);
+    urls.assign("", &fuelweb::default_response, this);
+}
+
+fuelweb::~fuelweb() = default;
+
+void fuelweb::readConfiguration()
+{
+    const webConfig& cfg = srv.config();
+    script = cfg.getString("fuelweb.script", "/api/fuelweb");
+    ctl_key = cfg.getString("fuelweb.ctl_key", "");
+    upstream_endpoint = cfg.getString("fuelweb.upstream_endpoint", "");
+    upstream_key = cfg.getString("fuelweb.upstream_key", "");
+    prototype.sock().setHost(cfg.getString("fuelweb.ctl_addr", "127.0.0.1"));
+    prototype.sock().setPort(static_cast<uint32_t>(cfg.getInt("fuelweb.ctl_port", 65520)));
+    prototype.set_wplace(cfg.getInt("fuelweb.ctl_wplace", 20));
+    prototype.set_wplace_typ(cfg.getInt("fuelweb.ctl_wplace_type", 4));
+
+    int32_t pmt = cfg.getInt("fuelweb.ctl_pmtcod", -1);
+    int32_t corp = cfg.getInt("fuelweb.ctl_pmtcod_corp", -1);
+    int32_t pers = cfg.getInt("fuelweb.ctl_pmtcod_pers", -1);
+    resolvePaymentCodes(pmt, corp, pers);
+    prototype.set_paymnt(pmt);
+    prototype.set_corp_paymnt(corp);
+    prototype.set_pers_paymnt(pers);
+    prototype.postpay_allow(cfg.getBool("fuelweb.ctl_postpay_allow", false));
+    prototype.set_order_timeout(cfg.getInt("fuelweb.order_timeout", 120));
+    prototype.setIpcPath(cfg.getString("fuelweb.tmp_path", "/tmp") + "/" + IPC_FILE_NAME);
+
+    prototype.set_underfill_order(cfg.getDouble("fuelweb.ctl_underfill_order", -1.0));
+    prototype.set_overfill_order(cfg.getDouble("fuelweb.ctl_overfill_order", 0.0));
+    prototype.set_overfill_lock(cfg.getDouble("fuelweb.ctl_overfill_lock", 0.5));
+    prototype.set_overfill_lock_min_order(cfg.getDouble("fuelweb.ctl_overfill_lock_min_order", 5.0));
+    prototype.set_overfill_lock_allow(cfg.getBool("fuelweb.ctl_overfill_lock_allow", false));
+    prototype.set_autcafe_order_allow(cfg.getBool("fuelweb.ctl_autocafe_allow", false));
+    // A lock amount of zero would block the pump after every delivery.
+    if (!(prototype.get_overfill_lock() > 0.0)) prototype.set_overfill_lock_allow(false);
+}
+
+void fuelweb::logStartupReport()
+{
+    const pcudata::pcuControl& p = prototype;
+    auto bracket = [](const std::string& v) { return " : (" + v + ")"; };
+    poco_information(log, "Установлен вид оплаты для \"ТОРВИЛ (Юр. лица)\" " +
+                              bracket(std::to_string(p.get_paymnt("Corporation"))));
+    poco_information(log, "Установлен вид оплаты для \"ТОРВИЛ (Физ. лица)\"" +
+                              bracket(std::to_string(p.get_paymnt("Individual"))));
+    poco_information(log,
+                     "Вид оплаты для \"ТОРВИЛ\" (по умолчанию)" + bracket(std::to_string(p.get_paymnt())));
+    poco_information(log, "Режим постоплаты для \"ТОРВИЛ\"" + bracket(allowedText(p.postpay_allow())));
+    poco_information(log, "Таймаут ожидания пуска ТРК" + bracket(std::to_string(p.get_order_timeout())));
+    poco_information(log, "Разрешение отпуска с ТРК в режиме автокафе" +
+                              bracket(allowedText(p.is_autocafe_order_allow())));
+    poco_information(
+        log, "Поддержка блокировки ТРК в случае перелива" + bracket(allowedText(p.is_overfill_lock_allow())));
+    if (!p.is_overfill_lock_allow()) return;
+    poco_information(
+        log, "Блокировка ТРК при переливе свыше" + bracket(pcudata::str::dbl2str(p.get_overfill_lock(), 6)));
+    poco_information(log, "Мин. объем заказа для блокировки ТРК при переливе" +
+                              bracket(pcudata::str::dbl2str(p.get_overfill_lock_min_order(), 6)));
+}
+
+bool fuelweb::serve(const std::shared_ptr<httpContext>& request, const std::string& path)
+{
+    // The context is dropped on every way out, also when a handler throws.
+    struct reset {
+        std::shared_ptr<httpContext>& ctx;
+        ~reset() { ctx.reset(); }
+    } guard{ctx};
+    ctx = request;
+    return urls.dispatch(path);
+}
+
+// The service keeps its own reference and completes the answer if the handler does not, so the
+// handler may hold the context until it returns.
+std::shared_ptr<httpContext> fuelweb::release_context()
+{
+    return ctx;
+}
+
+void fuelweb::default_response()
+{
+    ctx->status(412);
+}
+
+void fuelweb::bench_response()
+{
+    ctx->status(200);
+    ctx->contentType("application/json");
+    ctx->out("{\"msg\":\"ok\"}");
+    ctx->complete(httpContext::done);
+}
+
+}  // namespace azs_apps

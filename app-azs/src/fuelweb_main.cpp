@@ -1,0 +1,187 @@
+// Entry of the web service: runs service cycles until a stop signal, a new cycle (with the
+// configuration read afresh) after each SIGHUP.
+//
+// Signals are taken in one place. main blocks SIGHUP, SIGINT, SIGTERM and SIGPIPE before any other
+// thread exists, so every thread inherits the mask, and one dedicated thread takes them with
+// sigwait. That thread may log and talk to the live service freely, which a signal handler could
+// not do safely.
+#include <curl/curl.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <Poco/Exception.h>
+#include <Poco/Logger.h>
+
+#include <atomic>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "webConfig.h"
+#include "webService.h"
+#include "weblog.h"
+
+namespace {
+
+using azs_apps::webService;
+
+// The service of the current cycle and the restart flag, shared by main and the signal thread.
+std::mutex srvMutex;
+webService* srv = nullptr;
+bool stopPending = false;  // a signal came while no service was live
+std::atomic<int> got_sighup{0};
+
+void stopService()
+{
+    std::lock_guard<std::mutex> lock(srvMutex);
+    if (srv != nullptr)
+        srv->shutdown();
+    else
+        stopPending = true;
+}
+
+// The last signal before the service stops decides: SIGHUP restarts, SIGINT and SIGTERM end.
+void onSignal(int sig)
+{
+    Poco::Logger& log = Poco::Logger::get("fuelweb");
+    got_sighup = 0;
+    if (sig == SIGHUP) {
+        got_sighup = 1;
+        poco_notice(log, "Перезапуск приложения");
+    } else {
+        poco_notice(log, "Остановка приложения по сигналу [ " + std::to_string(sig) + " ]");
+    }
+    stopService();
+}
+
+sigset_t handledSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGPIPE);
+    return set;
+}
+
+void signalLoop(sigset_t set)
+{
+    for (;;) {
+        int sig = 0;
+        if (sigwait(&set, &sig) != 0) continue;
+        // A write to a closed connection fails with EPIPE; the signal itself means nothing.
+        if (sig == SIGPIPE) continue;
+        onSignal(sig);
+    }
+}
+
+// Makes svc the target of the signal thread for one cycle.
+class liveService {
+public:
+    explicit liveService(webService& svc)
+    {
+        std::lock_guard<std::mutex> lock(srvMutex);
+        srv = &svc;
+        if (stopPending) svc.shutdown();
+        stopPending = false;
+    }
+    ~liveService()
+    {
+        std::lock_guard<std::mutex> lock(srvMutex);
+        srv = nullptr;
+    }
+    liveService(const liveService&) = delete;
+    liveService& operator=(const liveService&) = delete;
+};
+
+// Services of finished cycles, released on their own threads so that a restart does not wait for
+// the requests they are still serving (a delivery can take many minutes).
+class retiredServices {
+public:
+    ~retiredServices()
+    {
+        for (std::thread& t : threads) t.join();
+    }
+    void add(std::unique_ptr<webService> svc)
+    {
+        threads.emplace_back([old = std::move(svc)]() mutable { old.reset(); });
+    }
+
+private:
+    std::vector<std::thread> threads;
+};
+
+std::string configPath(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if ((arg == "-c" || arg == "--config") && i + 1 < argc) return argv[i + 1];
+        if (arg.rfind("--config=", 0) == 0) return arg.substr(std::strlen("--config="));
+    }
+    throw std::runtime_error("Usage: fuelweb -c CONFIG_FILE");
+}
+
+void configureLogging(const azs_apps::webConfig& cfg)
+{
+    azs_apps::weblog::configure(cfg.getString("logging.level", "info"), cfg.getString("logging.file", ""));
+}
+
+int fatal(Poco::Logger& log, const std::string& text)
+{
+    poco_error(log, text);
+    std::cerr << text << std::endl;
+    return 1;
+}
+
+int runCycles(int argc, char** argv)
+{
+    Poco::Logger& log = Poco::Logger::get("fuelweb");
+    retiredServices retired;
+    try {
+        std::string path = configPath(argc, argv);
+        for (;;) {
+            auto svc = std::make_unique<webService>(azs_apps::webConfig::fromFile(path));
+            configureLogging(svc->config());
+            {
+                liveService live(*svc);
+                poco_information(log, "Запуск приложения");
+                log.debug("Поддержка отладочных сообщений включена");
+                svc->run();
+            }
+            if (got_sighup == 0) {
+                poco_notice(log, "Завершение работы приложения");
+                return 0;
+            }
+            poco_warning(log, "Рестарт приложения");
+            got_sighup = 0;
+            retired.add(std::move(svc));
+        }
+    } catch (const Poco::Exception& e) {
+        return fatal(log, e.displayText());  // what() alone gives only the exception's class name
+    } catch (const std::exception& e) {
+        return fatal(log, e.what());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    sigset_t set = handledSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    curl_global_init(CURL_GLOBAL_ALL);
+    azs_apps::weblog::configure("info", "");
+    std::thread(signalLoop, set).detach();
+
+    int status = runCycles(argc, argv);
+
+    azs_apps::weblog::drain();
+    curl_global_cleanup();
+    return status;
+}

@@ -1,0 +1,94 @@
+#pragma once
+// One HTTP request and its answer, as the endpoint handlers see them.
+//
+// The handler reads the method, the query parameters, the form parameters of a POST body and the
+// raw body; it sets the status, headers and body of the answer and calls complete(), which sends
+// the whole answer at once with its length. After complete() the handler may carry on with other
+// work on the same thread: the client already has its answer. If a handler returns without
+// completing, the service completes the answer with whatever the handler has set so far.
+//
+// The object refers to the server's request and response, which live only while the service is
+// serving the request: a handler must not keep the context beyond its own return. Once the
+// service has finished with it, complete() does nothing.
+#include <Poco/Net/HTMLForm.h>
+#include <Poco/Net/HTTPServerRequest.h>
+#include <Poco/Net/HTTPServerResponse.h>
+
+#include <cstddef>
+#include <map>
+#include <string>
+
+namespace azs_apps {
+
+class httpContext {
+public:
+    // What the handler does once its answer is out.
+    enum afterAnswer {
+        carryOn,  // more work follows: the connection is closed so no client waits on this thread
+        done,     // the handler returns at once: the connection may serve the client's next request
+    };
+
+    // Largest request body accepted; a longer one is answered 413 before any handler runs.
+    static constexpr size_t BODY_LIMIT = 1024 * 1024;
+
+    httpContext(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response);
+    httpContext(const httpContext&) = delete;
+    httpContext& operator=(const httpContext&) = delete;
+
+    // Reads the body once, up to BODY_LIMIT. False when the body is longer than that.
+    bool readBody();
+
+    // --- request ---------------------------------------------------------------------------
+    const std::string& method() const { return request.getMethod(); }
+    // Decoded path of the request, without the query.
+    const std::string& path() const { return requestPath; }
+    const std::string& contentType() const { return request.getContentType(); }
+    // Value of a query parameter; empty when absent.
+    std::string get(const std::string& name) const;
+    // Value of a form field of the body; empty when absent. The body is parsed as a form when its
+    // content type is application/x-www-form-urlencoded, or when parseFormBody() asked for it.
+    std::string post(const std::string& name);
+    void parseFormBody();
+    // The request body as received (for JSON bodies).
+    const std::string& rawBody() const { return body; }
+    const Poco::Net::HTTPServerRequest& serverRequest() const { return request; }
+
+    // --- answer ----------------------------------------------------------------------------
+    void status(int code) { answerStatus = code; }
+    int status() const { return answerStatus; }
+    void setHeader(const std::string& name, const std::string& value) { headers[name] = value; }
+    void contentType(const std::string& v) { setHeader("Content-Type", v); }
+    void contentEncoding(const std::string& v) { setHeader("Content-Encoding", v); }
+    void contentLanguage(const std::string& v) { setHeader("Content-Language", v); }
+    // Appends to the answer body.
+    void out(const std::string& text) { answer += text; }
+    std::string& outBody() { return answer; }
+
+    // Sends status, headers and body in one go. Later calls do nothing. False when the client
+    // could not be written to (it has gone); the handler carries on either way.
+    bool complete(afterAnswer next = carryOn);
+    bool isCompleted() const { return completed; }
+
+    // Called by the service when the request is over; the context is inert afterwards.
+    void close() { closed = true; }
+
+private:
+    Poco::Net::HTTPServerRequest& request;
+    Poco::Net::HTTPServerResponse& response;
+    std::string requestPath;
+    std::string body;
+    Poco::Net::HTMLForm query;
+    Poco::Net::HTMLForm form;
+    bool formParsed = false;
+
+    int answerStatus = 200;
+    std::map<std::string, std::string> headers;
+    std::string answer;
+    bool completed = false;
+    bool closed = false;
+
+    void splitUri();
+    static void readForm(Poco::Net::HTMLForm& into, const std::string& text);
+};
+
+}  // namespace azs_apps

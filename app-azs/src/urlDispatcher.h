@@ -1,0 +1,40 @@
+#pragma once
+// Ordered table of path patterns below the service's script path. The first pattern that matches
+// the whole remaining path wins, so the order of registration is the order of precedence.
+//
+// Each root application object owns its own table with handlers bound to its own endpoint objects;
+// a table is filled when its owner is built and only read afterwards.
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace azs_apps {
+
+class urlDispatcher {
+public:
+    using handler = std::function<void()>;
+
+    // Adds a pattern (ECMAScript regular expression matched against the whole path).
+    void assign(const std::string& pattern, handler fn);
+    // The same for a member handler of an endpoint object.
+    template <class App>
+    void assign(const std::string& pattern, void (App::*fn)(), App* app)
+    {
+        assign(pattern, [app, fn] { (app->*fn)(); });
+    }
+
+    // Runs the handler of the first matching pattern. False when none matches.
+    bool dispatch(const std::string& path) const;
+
+    size_t size() const { return routes.size(); }
+
+private:
+    struct route {
+        std::regex re;
+        handler fn;
+    };
+    std::vector<route> routes;
+};
+
+}  // namespace azs_apps

@@ -1,0 +1,100 @@
+#include "webService.h"
+
+#include <Poco/Net/HTTPServerParams.h>
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/SocketAddress.h>
+
+#include "fuelweb.h"
+#include "requestHandler.h"
+
+namespace azs_apps {
+
+namespace {
+
+constexpr int MIN_THREADS = 2;
+constexpr int THREAD_IDLE_SEC = 60;
+constexpr int LISTEN_BACKLOG = 128;
+// An idle keep-alive connection holds a worker: keep the wait for its next request short.
+constexpr int KEEP_ALIVE_SEC = 5;
+constexpr int READ_TIMEOUT_SEC = 30;
+
+int32_t workerCount(const webConfig& cfg)
+{
+    int32_t n = cfg.getInt("service.worker_threads", webService::DEFAULT_WORKERS);
+    return n < MIN_THREADS ? MIN_THREADS : n;
+}
+
+int32_t listenPortOf(const webConfig& cfg)
+{
+    int32_t p = cfg.getInt("service.port", webService::DEFAULT_PORT);
+    return p < 0 || p > 65535 ? webService::DEFAULT_PORT : p;
+}
+
+}  // namespace
+
+webService::webService(webConfig config)
+    : cfg(std::move(config)),
+      ip(cfg.getString("service.ip", "127.0.0.1")),
+      listenPort(listenPortOf(cfg)),
+      workers(workerCount(cfg)),
+      scriptPath(cfg.getString("fuelweb.script", "/api/fuelweb")),
+      pool([this] { return std::make_unique<fuelweb>(*this); }),
+      threads("fuelweb", MIN_THREADS, workers, THREAD_IDLE_SEC)
+{
+}
+
+webService::~webService()
+{
+    if (server) {
+        // Closes idle connections, waits for the requests in progress, including work that a
+        // handler does after its answer.
+        server->stopAll(false);
+        threads.joinAll();
+        server.reset();
+    }
+}
+
+void webService::start()
+{
+    if (server) return;
+    // Address reuse lets a new cycle bind the port while connections of the old one linger; no port
+    // sharing, so a second service on the same port fails instead of splitting the traffic.
+    Poco::Net::ServerSocket socket;
+    socket.bind(Poco::Net::SocketAddress(ip, static_cast<Poco::UInt16>(listenPort)), true, false);
+    socket.listen(LISTEN_BACKLOG);
+    Poco::AutoPtr<Poco::Net::HTTPServerParams> params(new Poco::Net::HTTPServerParams);
+    params->setMaxThreads(workers);
+    params->setMaxQueued(4 * workers);
+    params->setKeepAlive(true);
+    params->setKeepAliveTimeout(Poco::Timespan(KEEP_ALIVE_SEC, 0));
+    params->setTimeout(Poco::Timespan(READ_TIMEOUT_SEC, 0));
+    params->setServerName("fuelweb");
+    server = std::make_unique<Poco::Net::HTTPServer>(new requestFactory(*this), threads, socket, params);
+    server->start();
+}
+
+uint16_t webService::port() const
+{
+    return server ? server->port() : 0;
+}
+
+void webService::run()
+{
+    start();
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait(lock, [this] { return stopRequested.load(); });
+    }
+    // Only the listening socket closes here, so the next cycle can bind the same port at once;
+    // requests still in progress finish when the object is destroyed.
+    server->stop();
+}
+
+void webService::shutdown()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    stopRequested = true;
+    wake.notify_all();
+}
+
+}  // namespace azs_apps

@@ -1,0 +1,70 @@
+#pragma once
+// One life of the HTTP service: reads its settings from the configuration, listens, serves requests
+// on its own pool of worker threads through the pool of root application objects, and stops when
+// asked to. The process entry makes one object per cycle (a restart makes a new one, so the
+// configuration is read afresh).
+//
+// Framework keys of the configuration file:
+//   "service.ip"             listening address, default "127.0.0.1"
+//   "service.port"           listening port, default 8080 (0 picks a free port)
+//   "service.worker_threads" requests served at once, default 64 (a /fueling request holds a worker
+//                            for a whole delivery, so one per pump and more are needed)
+//   "fuelweb.script"         path below which the requests are served, default "/api/fuelweb"
+#include <Poco/Net/HTTPServer.h>
+#include <Poco/ThreadPool.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "appPool.h"
+#include "webConfig.h"
+
+namespace azs_apps {
+
+class webService {
+public:
+    static constexpr int32_t DEFAULT_PORT = 8080;
+    static constexpr int32_t DEFAULT_WORKERS = 64;
+
+    explicit webService(webConfig config);
+    // Stops listening, lets the requests in progress finish (their whole work, not only their
+    // answers) and then releases the application objects.
+    ~webService();
+    webService(const webService&) = delete;
+    webService& operator=(const webService&) = delete;
+
+    const webConfig& config() const { return cfg; }
+    const std::string& script() const { return scriptPath; }
+    appPool& apps() { return pool; }
+
+    // Binds and starts listening; throws Poco::Exception when the address can't be bound.
+    void start();
+    // Port actually listened on (useful with "service.port" 0); 0 before start().
+    uint16_t port() const;
+    // Serves (starting first when needed) until shutdown(), then stops listening and returns.
+    void run();
+    // Asks run() to return. Safe from any thread, also before run() has started.
+    void shutdown();
+    // True once shutdown() was called; long handlers may test it to end early.
+    bool stopping() const { return stopRequested.load(); }
+
+private:
+    webConfig cfg;
+    std::string ip;
+    int32_t listenPort;
+    int32_t workers;
+    std::string scriptPath;
+    appPool pool;
+    Poco::ThreadPool threads;
+    std::unique_ptr<Poco::Net::HTTPServer> server;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::atomic<bool> stopRequested{false};
+};
+
+}  // namespace azs_apps
