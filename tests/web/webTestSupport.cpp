@@ -1,0 +1,194 @@
+#include "webTestSupport.h"
+
+#include <Poco/Logger.h>
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/StreamCopier.h>
+#include <gtest/gtest.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+
+#include "webConfig.h"
+
+namespace webtest {
+
+tempDir::tempDir()
+{
+    char name[] = "/tmp/fuelweb_test_XXXXXX";
+    if (::mkdtemp(name) != nullptr) dir = name;
+}
+
+tempDir::~tempDir()
+{
+    removeSegment();
+    std::error_code ignored;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+}
+
+void tempDir::removeSegment() const
+{
+    key_t key = ::ftok(keyFile().c_str(), 'M');
+    if (key == -1) return;
+    int id = ::shmget(key, 0, 0);
+    if (id >= 0) ::shmctl(id, IPC_RMID, nullptr);
+}
+
+segmentView::segmentView(const std::string& keyFile)
+{
+    FILE* f = std::fopen(keyFile.c_str(), "a");
+    if (f != nullptr) std::fclose(f);
+    key_t key = ::ftok(keyFile.c_str(), 'M');
+    bool created = true;
+    int id = ::shmget(key, pcudata::SHM_SEGMENT_SIZE, IPC_CREAT | IPC_EXCL | 0666);
+    if (id < 0) {
+        created = false;
+        id = ::shmget(key, pcudata::SHM_SEGMENT_SIZE, 0666);
+    }
+    if (id < 0) return;
+    void* addr = ::shmat(id, nullptr, 0);
+    if (addr == reinterpret_cast<void*>(-1)) return;
+    shm = static_cast<pcudata::sharedTrk_t*>(addr);
+    if (created) pcudata::sharedTrk_init(*shm);
+}
+
+segmentView::~segmentView()
+{
+    if (shm != nullptr) ::shmdt(shm);
+}
+
+pcudata::trkState_t& segmentView::publish(int n, int status)
+{
+    pcudata::trkState_t& rec = pump(n);
+    pcudata::trkState_clear(rec);
+    rec.trk = n;
+    rec.status = status;
+    return rec;
+}
+
+class logCapture::sink : public Poco::Channel {
+public:
+    void log(const Poco::Message& msg) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        got.push_back({msg.getSource(), msg.getPriority(), msg.getText()});
+    }
+    mutable std::mutex mutex;
+    std::vector<logLine> got;
+};
+
+logCapture::logCapture() : channel(new sink)
+{
+    Poco::Logger::root().setChannel(channel);
+    Poco::Logger::setChannel("", channel);
+    Poco::Logger::root().setLevel(Poco::Message::PRIO_DEBUG);
+    Poco::Logger::setLevel("", Poco::Message::PRIO_DEBUG);
+}
+
+logCapture::~logCapture()
+{
+    Poco::Channel::Ptr none;
+    Poco::Logger::root().setChannel(none);
+    Poco::Logger::setChannel("", none);
+}
+
+std::vector<logLine> logCapture::lines() const
+{
+    std::lock_guard<std::mutex> lock(channel->mutex);
+    return channel->got;
+}
+
+std::vector<std::string> logCapture::texts(const std::string& source) const
+{
+    std::vector<std::string> out;
+    for (const logLine& l : lines())
+        if (l.source == source) out.push_back(l.text);
+    return out;
+}
+
+bool logCapture::has(const std::string& source, int prio, const std::string& text) const
+{
+    for (const logLine& l : lines())
+        if (l.source == source && l.prio == prio && l.text == text) return true;
+    return false;
+}
+
+void logCapture::clear()
+{
+    std::lock_guard<std::mutex> lock(channel->mutex);
+    channel->got.clear();
+}
+
+runningService::runningService(const std::string& configJson)
+{
+    azs_apps::webConfig cfg = azs_apps::webConfig::fromText(configJson);
+    svc = std::make_unique<azs_apps::webService>(std::move(cfg));
+    svc->start();
+    runner = std::thread([this] { svc->run(); });
+}
+
+runningService::~runningService()
+{
+    svc->shutdown();
+    runner.join();
+    svc.reset();
+}
+
+namespace {
+
+httpReply perform(uint16_t port, Poco::Net::HTTPRequest& req, const std::string& body)
+{
+    Poco::Net::HTTPClientSession session("127.0.0.1", port);
+    session.setTimeout(Poco::Timespan(10, 0));
+    if (!body.empty() || req.getMethod() == Poco::Net::HTTPRequest::HTTP_POST)
+        req.setContentLength(static_cast<std::streamsize>(body.size()));
+    session.sendRequest(req) << body;
+    Poco::Net::HTTPResponse resp;
+    std::istream& in = session.receiveResponse(resp);
+    httpReply reply;
+    reply.status = resp.getStatus();
+    Poco::StreamCopier::copyToString(in, reply.body);
+    reply.contentType = resp.get("Content-Type", "");
+    reply.contentEncoding = resp.get("Content-Encoding", "");
+    reply.contentLanguage = resp.get("Content-Language", "");
+    reply.connection = resp.get("Connection", "");
+    return reply;
+}
+
+}  // namespace
+
+httpReply httpGet(uint16_t port, const std::string& uri)
+{
+    Poco::Net::HTTPRequest req(Poco::Net::HTTPRequest::HTTP_GET, uri, Poco::Net::HTTPMessage::HTTP_1_1);
+    return perform(port, req, "");
+}
+
+httpReply httpPost(uint16_t port, const std::string& uri, const std::string& contentType,
+                   const std::string& body)
+{
+    Poco::Net::HTTPRequest req(Poco::Net::HTTPRequest::HTTP_POST, uri, Poco::Net::HTTPMessage::HTTP_1_1);
+    req.setContentType(contentType);
+    return perform(port, req, body);
+}
+
+uint16_t freePort()
+{
+    Poco::Net::ServerSocket s(Poco::Net::SocketAddress("127.0.0.1", 0));
+    return s.address().port();
+}
+
+std::string configWith(const std::string& fuelwebMembers, const std::string& serviceMembers)
+{
+    std::string service = "\"ip\":\"127.0.0.1\",\"port\":0,\"worker_threads\":8";
+    if (!serviceMembers.empty()) service += "," + serviceMembers;
+    return "{\"service\":{" + service + "},\"fuelweb\":{" + fuelwebMembers + "}}";
+}
+
+}  // namespace webtest

@@ -1,0 +1,109 @@
+#pragma once
+// What the web tests share: a temporary directory that holds the segment's key file (and removes
+// the segment with it), a log capture, a service running in this process on a free loopback port,
+// and a small HTTP client.
+#include <Poco/Channel.h>
+#include <Poco/Message.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "trkState.h"
+#include "webService.h"
+
+namespace webtest {
+
+// A directory under /tmp for the key file "trkstat.mem"; on destruction the segment made from that
+// key file is removed, then the files and the directory.
+class tempDir {
+public:
+    tempDir();
+    ~tempDir();
+    tempDir(const tempDir&) = delete;
+    tempDir& operator=(const tempDir&) = delete;
+    const std::string& path() const { return dir; }
+    std::string keyFile() const { return dir + "/trkstat.mem"; }
+    void removeSegment() const;
+
+private:
+    std::string dir;
+};
+
+// Attaches the segment of a key file directly, the way the monitor daemon does, so that a test can
+// publish pump records.
+class segmentView {
+public:
+    explicit segmentView(const std::string& keyFile);
+    ~segmentView();
+    segmentView(const segmentView&) = delete;
+    segmentView& operator=(const segmentView&) = delete;
+    pcudata::trkState_t& pump(int n) { return shm->trkState[n - 1]; }
+    // A published, idle pump: trk n, status 3.
+    pcudata::trkState_t& publish(int n, int status = 3);
+
+private:
+    pcudata::sharedTrk_t* shm = nullptr;
+};
+
+struct logLine {
+    std::string source;
+    int prio;
+    std::string text;
+};
+
+// Receives every logger's messages while it lives (synchronously, at debug level).
+class logCapture {
+public:
+    logCapture();
+    ~logCapture();
+    logCapture(const logCapture&) = delete;
+    logCapture& operator=(const logCapture&) = delete;
+    std::vector<logLine> lines() const;
+    std::vector<std::string> texts(const std::string& source) const;
+    bool has(const std::string& source, int prio, const std::string& text) const;
+    void clear();
+
+private:
+    class sink;
+    Poco::AutoPtr<sink> channel;
+};
+
+// A webService on a free loopback port, served by a thread of its own.
+class runningService {
+public:
+    // configJson: the whole configuration, with "service.port" 0 (configWith does that).
+    explicit runningService(const std::string& configJson);
+    ~runningService();
+    runningService(const runningService&) = delete;
+    runningService& operator=(const runningService&) = delete;
+    uint16_t port() const { return svc->port(); }
+    azs_apps::webService& service() { return *svc; }
+
+private:
+    std::unique_ptr<azs_apps::webService> svc;
+    std::thread runner;
+};
+
+struct httpReply {
+    int status = 0;
+    std::string body;
+    std::string contentType;
+    std::string contentEncoding;
+    std::string contentLanguage;
+    std::string connection;
+};
+
+httpReply httpGet(uint16_t port, const std::string& uri);
+httpReply httpPost(uint16_t port, const std::string& uri, const std::string& contentType,
+                   const std::string& body);
+
+// A loopback port that was free a moment ago.
+uint16_t freePort();
+
+// Configuration text with the "fuelweb" keys given as JSON members (e.g. "\"ctl_key\":\"s\"").
+std::string configWith(const std::string& fuelwebMembers, const std::string& serviceMembers = "");
+
+}  // namespace webtest
