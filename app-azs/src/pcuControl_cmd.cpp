@@ -29,6 +29,9 @@ struct cmdFrame {
     int num;
     pumpCheck check;
     bool logNotConnected;
+    // false when an amount cannot be written as the line's 32-bit number: the preset is refused
+    // rather than sent as a different one.
+    bool argsFit = true;
 };
 
 // Steps 1-3 shared by every pump command: connection, pump range, lazy registration.
@@ -44,6 +47,11 @@ int commandPrologue(pcuControl& ctl, const cmdFrame& f, cntlMsgResult& res, int&
     }
     if (f.check != pumpCheck::none && (f.num < 1 || f.num > 32)) {
         if (f.check == pumpCheck::logged) lg.error("ТРК за пределом допустимых значений");
+        err = kEINVAL;
+        return -1;
+    }
+    if (!f.argsFit) {
+        lg.error("Значения заказа не умещаются в команду контролера");
         err = kEINVAL;
         return -1;
     }
@@ -190,16 +198,10 @@ int pcuControl::test_lock_trk(int num, const std::string& /*order*/, cntlMsgResu
 int pcuControl::start_order_trk(int num, const std::string& /*order*/, cntlMsgResult& res, int& err, int prd,
                                 int pmt, double volume, double sum, double price, int typ)
 {
-    if (commandPrologue(*this, {num, pumpCheck::logged, true}, res, err) != 0) return -1;
     int64_t vol = 0, prs = 0, mny = 0;
-    // An amount that cannot be written as the line's 32-bit number is refused rather than sent
-    // as a different preset.
-    if (!toUnits(volume, 1000.0, vol) || !toUnits(price, 100.0, prs) || !toUnits(sum, 100.0, mny)) {
-        ctlLog().error("Недопустимые значения заказа: VOL=" + std::to_string(volume) +
-                       " PRS=" + std::to_string(price) + " MNY=" + std::to_string(sum));
-        err = kEINVAL;
-        return -1;
-    }
+    const bool amountsFit =
+        toUnits(volume, 1000.0, vol) && toUnits(price, 100.0, prs) && toUnits(sum, 100.0, mny);
+    if (commandPrologue(*this, {num, pumpCheck::logged, true, amountsFit}, res, err) != 0) return -1;
     const std::string line = "@!PSET" + kv("NUM", num) + kv("PRD", prd) + kv("PMT", pmt >= 0 ? pmt : paymnt) +
                              kv("TYP", typ) + kv("VOL", vol) + kv("PRS", prs) + kv("MNY", mny) + ";\n";
     return exchange(*this, line, "Передача заказа в ТРК (пуск ТРК)", res, err);

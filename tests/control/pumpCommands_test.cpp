@@ -1,5 +1,6 @@
 // Pump commands against the controller simulator: exact command lines, lazy registration, pump
 // range, replies and the not-connected path.
+#include <cmath>
 #include <functional>
 
 #include "simSession.h"
@@ -92,7 +93,9 @@ TEST_F(CommandLines, AmountBeyondTheLineFieldIsRefused)
 {
     EXPECT_EQ(ctl->start_order_trk(2, order, res, err, 92, 1, 3.0e6, 100.0, 50.0, 0), -1);
     EXPECT_EQ(err, 22);
-    EXPECT_EQ(lines(), std::vector<std::string>{REGM});  // the registration went out, the preset not
+    EXPECT_EQ(ctl->start_order_trk(2, order, res, err, 92, 1, 1.0, 1.0e300, 50.0, 0), -1);
+    EXPECT_EQ(ctl->start_order_trk(2, order, res, err, 92, 1, 1.0, 50.0, std::nan(""), 0), -1);
+    EXPECT_TRUE(lines().empty());
 }
 
 using PumpRange = SimSession;
