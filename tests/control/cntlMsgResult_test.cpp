@@ -55,35 +55,6 @@ TEST_F(ReplyParse, NewLineReplacesPreviousContents)
     EXPECT_EQ(res.vlist.size(), 1u);
 }
 
-TEST_F(ReplyParse, ElementWithoutRes)
-{
-    ASSERT_EQ(parse_to_cntlres("@0012GETPRS;PRS=5000;", res), 0);
-    EXPECT_EQ(res.Res, -1);
-    EXPECT_EQ(res.vlist.size(), 1u);
-}
-
-TEST_F(ReplyParse, EmptyResValueKeepsElement)
-{
-    ASSERT_EQ(parse_to_cntlres("RES=;", res), 0);
-    EXPECT_EQ(res.Res, -1);
-    ASSERT_EQ(res.vlist.size(), 1u);
-    EXPECT_EQ(res.vlist[0].value, "");
-}
-
-TEST_F(ReplyParse, ElementWithEmptyKeyIsDropped)
-{
-    ASSERT_EQ(parse_to_cntlres("=x;RES=1", res), 0);
-    ASSERT_EQ(res.vlist.size(), 1u);
-    EXPECT_EQ(res.vlist[0].name, "RES");
-}
-
-TEST_F(ReplyParse, ValueEndsAtSecondEquals)
-{
-    ASSERT_EQ(parse_to_cntlres("TXT=a=b;", res), 0);
-    EXPECT_EQ(res.txt, "a");
-    EXPECT_EQ(res.vlist[0].value, "a");
-}
-
 TEST_F(ReplyParse, EmptyTokensAreSkipped)
 {
     ASSERT_EQ(parse_to_cntlres("RES=1;;TCOD=3;", res), 0);

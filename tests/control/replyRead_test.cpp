@@ -89,13 +89,6 @@ TEST_F(ReplyRead, NonNumericResEndsTheReply)
     EXPECT_EQ(res.Cmd, "GETPRS");
 }
 
-TEST_F(ReplyRead, ShortHeaderToken)
-{
-    EXPECT_EQ(ask("@12;RES=1;\n"), 1);
-    EXPECT_EQ(res.Len, "12");
-    EXPECT_EQ(res.Cmd, "");
-}
-
 TEST_F(ReplyRead, NoReplyTimesOutAfterTenSeconds)
 {
     const int64_t start = timeSrc().nowUs();
