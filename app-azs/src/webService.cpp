@@ -60,6 +60,7 @@ void webService::start()
     // Address reuse lets a new cycle bind the port while connections of the old one linger; no port
     // sharing, so a second service on the same port fails instead of splitting the traffic.
     Poco::Net::ServerSocket socket;
+    listener = socket;
     socket.bind(Poco::Net::SocketAddress(ip, static_cast<Poco::UInt16>(listenPort)), true, false);
     socket.listen(LISTEN_BACKLOG);
     Poco::AutoPtr<Poco::Net::HTTPServerParams> params(new Poco::Net::HTTPServerParams);
@@ -85,9 +86,12 @@ void webService::run()
         std::unique_lock<std::mutex> lock(mutex);
         wake.wait(lock, [this] { return stopRequested.load(); });
     }
-    // Only the listening socket closes here, so the next cycle can bind the same port at once;
-    // requests still in progress finish when the object is destroyed.
+    // Only listening ends here, so the next cycle can bind the same port at once; requests still
+    // in progress finish when the object is destroyed.
+    // The server only stops accepting; the socket itself would stay open until the server object
+    // is destroyed, and a new cycle could not bind the port before.
     server->stop();
+    listener.close();
 }
 
 void webService::shutdown()

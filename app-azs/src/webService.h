@@ -11,6 +11,7 @@
 //                            for a whole delivery, so one per pump and more are needed)
 //   "fuelweb.script"         path below which the requests are served, default "/api/fuelweb"
 #include <Poco/Net/HTTPServer.h>
+#include <Poco/Net/ServerSocket.h>
 #include <Poco/ThreadPool.h>
 
 #include <atomic>
@@ -60,6 +61,7 @@ private:
     std::string scriptPath;
     appPool pool;
     Poco::ThreadPool threads;
+    Poco::Net::ServerSocket listener;  // shares the socket with the server, to close it early
     std::unique_ptr<Poco::Net::HTTPServer> server;
 
     std::mutex mutex;

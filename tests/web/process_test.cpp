@@ -129,7 +129,8 @@ TEST_F(FuelwebProcess, SighupRestartsWithTheChangedConfiguration)
     ::kill(pid, SIGHUP);
     ASSERT_TRUE(waitForLog("Запуск приложения", 2));
     touch();
-    ASSERT_TRUE(waitForLog("Таймаут ожидания пуска ТРК : (77)"));
+    ASSERT_TRUE(waitForLog("Таймаут ожидания пуска ТРК : (77)"))
+        << readFile(logFile()) << readFile(errFile());
     std::string log = readFile(logFile());
     size_t hup = log.find("Перезапуск приложения");
     size_t restart = log.find("Рестарт приложения");
