@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# Demo of the whole station on this machine, on loopback only:
+#   pcuSimulator      simulated pump controller (control port 65520, monitoring port 65521)
+#   pcuMonitorServer  follows the monitoring port and fills the shared pump table
+#   fuelweb           the HTTP service (http://127.0.0.1:8080/api/fuelweb)
+#   platformStub      stand-in for the ordering platform's notice endpoints (port 8090)
+# Installs what is missing, builds into build/, writes its configuration, logs and pid files
+# under run/, waits until /ping answers and prints example requests. Ctrl-C stops everything.
+#
+# Ports can be changed with FUELWEB_PORT, CTL_PORT, MON_PORT, SIM_CMD_PORT and PLATFORM_PORT, the
+# build directory with BUILD_DIR (default build).
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$(pwd)
+
+FUELWEB_PORT=${FUELWEB_PORT:-8080}
+CTL_PORT=${CTL_PORT:-65520}
+MON_PORT=${MON_PORT:-65521}
+SIM_CMD_PORT=${SIM_CMD_PORT:-65522}
+PLATFORM_PORT=${PLATFORM_PORT:-8090}
+
+# Demo keys: the platform presents "client key,server key,station key".
+SERVER_KEY=demo-server
+STATION_KEY=demo-station
+APIKEY="demo-client,$SERVER_KEY,$STATION_KEY"
+
+RUN="$ROOT/run"
+BUILD_DIR=${BUILD_DIR:-build}
+BIN="$ROOT/$BUILD_DIR"
+CONFIG="$RUN/fuelweb.json"
+BASE="http://127.0.0.1:$FUELWEB_PORT/api/fuelweb"
+
+source ./scripts/deps.sh
+
+echo "== building"
+cmake -S . -B "$BUILD_DIR" >/dev/null
+cmake --build "$BUILD_DIR" -j "$(nproc 2>/dev/null || echo 2)" \
+    --target fuelweb pcuMonitorServer pcuSimulator platformStub
+
+mkdir -p "$RUN"
+
+# Ends the process of a pid file when it is still one of ours (a run that was killed without its
+# cleanup leaves them behind).
+stop_pidfile() {
+    local file=$1 name=$2 pid
+    [ -f "$file" ] || return 0
+    pid=$(head -c 16 "$file" | tr -dc '0-9')
+    rm -f "$file"
+    [ -n "$pid" ] || return 0
+    if kill -0 "$pid" 2>/dev/null && grep -q "$name" "/proc/$pid/cmdline" 2>/dev/null; then
+        kill -TERM "$pid" 2>/dev/null || true
+        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
+        kill -KILL "$pid" 2>/dev/null || true
+    fi
+}
+
+stop_all() {
+    stop_pidfile "$RUN/fuelweb.pid" fuelweb
+    stop_pidfile "$RUN/platformStub.pid" platformStub
+    stop_pidfile "$RUN/pcuMonitorServer.pid" pcuMonitorServer
+    stop_pidfile "$RUN/pcuSimulator.pid" pcuSimulator
+}
+
+stop_all
+
+# The demo configuration: the sample from deploy/ with loopback ports, the demo keys and every
+# file inside run/.
+sed -e "s|\"port\": *[0-9]*|\"port\": $FUELWEB_PORT|" \
+    -e "s|\"ip\": *\"[^\"]*\"|\"ip\": \"127.0.0.1\"|" \
+    -e "s|\"level\": *\"[^\"]*\"|\"level\": \"info\"|" \
+    -e "s|\"file\": *\"[^\"]*\"|\"file\": \"$RUN/fuelweb.log\"|" \
+    -e "s|\"ctl_key\": *\"[^\"]*\"|\"ctl_key\": \"$STATION_KEY\"|" \
+    -e "s|\"upstream_key\": *\"[^\"]*\"|\"upstream_key\": \"$SERVER_KEY\"|" \
+    -e "s|\"upstream_endpoint\": *\"[^\"]*\"|\"upstream_endpoint\": \"http://127.0.0.1:$PLATFORM_PORT\"|" \
+    -e "s|\"ctl_addr\": *\"[^\"]*\"|\"ctl_addr\": \"127.0.0.1\"|" \
+    -e "s|\"ctl_port\": *[0-9]*|\"ctl_port\": $CTL_PORT|" \
+    -e "s|\"mon_port\": *[0-9]*|\"mon_port\": $MON_PORT|" \
+    -e "s|\"tmp_path\": *\"[^\"]*\"|\"tmp_path\": \"$RUN\"|" \
+    -e "s|\"run_path\": *\"[^\"]*\"|\"run_path\": \"$RUN\"|" \
+    -e "s|\"log_path\": *\"[^\"]*\"|\"log_path\": \"$RUN\"|" \
+    deploy/config.json >"$CONFIG"
+
+# True once something accepts connections on the loopback port.
+listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+wait_listening() {
+    local port=$1 what=$2
+    for _ in $(seq 100); do listening "$port" && return 0; sleep 0.1; done
+    echo "$what does not listen on port $port; see $RUN/" >&2
+    exit 1
+}
+
+for port in "$FUELWEB_PORT" "$CTL_PORT" "$MON_PORT" "$SIM_CMD_PORT" "$PLATFORM_PORT"; do
+    if listening "$port"; then
+        echo "Port $port is already in use; choose other ports (see the top of $0)." >&2
+        exit 1
+    fi
+done
+
+cleanup() {
+    trap - INT TERM EXIT
+    echo
+    echo "== stopping"
+    stop_all
+}
+trap cleanup INT TERM EXIT
+
+echo "== starting pcuSimulator"
+"$BIN/simulator/pcuSimulator" --ctl-port "$CTL_PORT" --mon-port "$MON_PORT" --cmd-port "$SIM_CMD_PORT" \
+    --station "$ROOT/simulator/station.json" --no-stdin --log >"$RUN/pcuSimulator.log" 2>&1 &
+echo $! >"$RUN/pcuSimulator.pid"
+wait_listening "$CTL_PORT" pcuSimulator
+wait_listening "$MON_PORT" pcuSimulator
+
+echo "== starting pcuMonitorServer"
+# It detaches and returns once its pid file is written.
+"$BIN/monitor/pcuMonitorServer" -c "$CONFIG" --pid "$RUN/pcuMonitorServer.pid"
+
+echo "== starting platformStub"
+"$BIN/simulator/platformStub" --port "$PLATFORM_PORT" >"$RUN/platformStub.log" 2>&1 &
+echo $! >"$RUN/platformStub.pid"
+
+echo "== starting fuelweb"
+"$BIN/app-azs/src/fuelweb" -c "$CONFIG" 2>"$RUN/fuelweb.err" &
+echo $! >"$RUN/fuelweb.pid"
+wait_listening "$FUELWEB_PORT" fuelweb
+wait_listening "$PLATFORM_PORT" platformStub
+
+# The pump answers once the monitor has published it (until then /ping says 400).
+code=000
+for _ in $(seq 100); do
+    code=$(curl -s -o /dev/null -w '%{http_code}' "$BASE/ping?apikey=$APIKEY&columnId=1" || true)
+    [ "$code" = 200 ] && break
+    sleep 0.1
+done
+if [ "$code" != 200 ]; then
+    echo "/ping does not answer 200 (last status $code); see $RUN/" >&2
+    exit 1
+fi
+
+cat <<EOF
+
+== fuelgate demo is running (Ctrl-C stops it)
+
+Pump state:
+  curl -s '$BASE/ping?apikey=$APIKEY&columnId=1'; echo
+Close pump 2 to remote orders, and open it again:
+  curl -s '$BASE/ping?apikey=$APIKEY&columnId=2&__lock=setLock'; echo
+  curl -s '$BASE/ping?apikey=$APIKEY&columnId=2&__lock=resetLock'; echo
+The same as a form POST:
+  curl -s -d 'apikey=$APIKEY&columnId=3' '$BASE/ping'; echo
+Wrong keys (401, empty body) and a pump the controller does not have (400):
+  curl -s -i '$BASE/ping?apikey=demo-client,$SERVER_KEY&columnId=1'
+  curl -s -i '$BASE/ping?apikey=$APIKEY&columnId=9'
+
+Drive the simulated pumps (console of pcuSimulator, e.g. lift the nozzle of pump 1):
+  printf 'lift 1\n' | (exec 3<>/dev/tcp/127.0.0.1/$SIM_CMD_PORT; cat >&3; timeout 1 cat <&3)
+
+Logs: $RUN/fuelweb.log, $RUN/pcuMonitorServer.log, $RUN/pcuSimulator.log, $RUN/platformStub.log
+EOF
+
+# Runs until Ctrl-C, or until fuelweb ends by itself.
+wait "$(cat "$RUN/fuelweb.pid")" || true
