@@ -1,11 +1,10 @@
 // The three parsers of the monitoring lines and the publication of pump lines.
 #include <cerrno>
 #include <cstring>
-#include <vector>
+#include <string_view>
 
 #include "parseTrkState.h"
 #include "pcuMonitor.h"
-#include "split.h"
 #include "timeSource.h"
 
 namespace pcudata {
@@ -14,15 +13,17 @@ namespace {
 
 constexpr size_t DRV_TEXT_MAX = DRV_TEXT_SIZE - 1;
 
-// Body of the first group of a line, split at ','; empty when the line has no group.
-std::vector<std::string> firstGroupValues(const std::string& line)
+// Values of the first group of a line (its key letter left out).
+void firstGroupValues(std::string_view line, trkline::values& out)
 {
-    const std::vector<std::string> groups = split(line, ';');
-    if (groups.empty() || groups[0].empty()) return {};
-    return split(groups[0].substr(1), ',');
+    size_t pos = 0;
+    std::string_view group;
+    out.count = 0;
+    if (trkline::nextGroup(line, pos, group) && !group.empty())
+        trkline::splitValues(group.substr(1), ',', out);
 }
 
-void setDrvText(char (&field)[DRV_TEXT_SIZE], const std::string& text)
+void setDrvText(char (&field)[DRV_TEXT_SIZE], std::string_view text)
 {
     const size_t len = text.size() < DRV_TEXT_MAX ? text.size() : DRV_TEXT_MAX;
     std::memcpy(field, text.data(), len);
@@ -30,14 +31,14 @@ void setDrvText(char (&field)[DRV_TEXT_SIZE], const std::string& text)
 }
 
 // N and W of a pump line: "number{text}". An empty text between the braces keeps the merged one.
-void applyNumberText(const std::string& body, int32_t& number, char (&text)[TRK_TEXT_SIZE])
+void applyNumberText(std::string_view body, int32_t& number, char (&text)[TRK_TEXT_SIZE])
 {
     const size_t open = body.find('{');
     trkline::toInt32(body.substr(0, open), number);
-    if (open == std::string::npos) return;
+    if (open == std::string_view::npos) return;
     const size_t close = body.find('}', open + 1);
-    const size_t len = close == std::string::npos ? std::string::npos : close - open - 1;
-    const std::string piece = body.substr(open + 1, len);
+    const size_t len = close == std::string_view::npos ? std::string_view::npos : close - open - 1;
+    const std::string_view piece = body.substr(open + 1, len);
     if (!piece.empty()) trkline::setText(text, piece);
 }
 
@@ -78,10 +79,12 @@ int32_t pcuMonitor::parseTrkState_n(const std::string& line, trkState_t& state)
         return -1;
     }
     if (line.empty() || line[0] != 'T') return -1;
-    const std::vector<std::string> tvalues = firstGroupValues(line);
-    if (tvalues.empty()) return -1;
-    state.trk = 0;  // a missing or unreadable pump number counts as 0
-    trkline::applyT(tvalues, state);
+    size_t pos = 0;
+    std::string_view tgroup;
+    trkline::nextGroup(line, pos, tgroup);
+    if (tgroup.size() < 2) return -1;  // no values
+    state.trk = 0;                     // a missing or unreadable pump number counts as 0
+    trkline::applyGroupValues('T', tgroup.substr(1), state, false);
     trkState_t* rec = seg.getTrkState(state.trk);
     if (rec == nullptr) return -1;  // lastError 22
 
@@ -134,33 +137,18 @@ void pcuMonitor::rememberLine(int n, const std::string& line)
 
 void pcuMonitor::applyGroups(const std::string& line, trkState_t& s) const
 {
-    const std::vector<std::string> groups = split(line, ';');
-    for (size_t i = 1; i < groups.size(); ++i) {
-        const std::string& group = groups[i];
+    size_t pos = 0;
+    std::string_view group;
+    trkline::nextGroup(line, pos, group);  // the T group, already read
+    while (trkline::nextGroup(line, pos, group)) {
         if (group.empty()) continue;
-        const std::string body = group.substr(1);
-        switch (group[0]) {
-            case 'S':
-                trkline::applyS(split(body, ','), s);
-                break;
-            case 'P':
-                trkline::applyP(split(body, ','), s, false);
-                break;
-            case 'I':
-                trkline::applyI(split(body, ','), s);
-                break;
-            case 'A':
-                trkline::applyA(split(body, ','), s);
-                break;
-            case 'N':
-                applyNumberText(body, s.prodCode, s.prodName);
-                break;
-            case 'W':
-                applyNumberText(body, s.wCode, s.wText);
-                break;
-            default:
-                break;
-        }
+        const std::string_view body = group.substr(1);
+        if (group[0] == 'N')
+            applyNumberText(body, s.prodCode, s.prodName);
+        else if (group[0] == 'W')
+            applyNumberText(body, s.wCode, s.wText);
+        else if (group[0] != 'T')  // further T groups are ignored
+            trkline::applyGroupValues(group[0], body, s, false);
     }
 }
 
@@ -188,10 +176,11 @@ int32_t pcuMonitor::parsePcuStatus(const std::string& line)
     pcuStatus_t* st = seg.getPcuStatus();
     if (st == nullptr) return -1;  // lastError 14
     if (line.empty() || line[0] != 'D') return -1;
-    const std::vector<std::string> values = firstGroupValues(line);
-    if (values.empty()) return -1;
-    for (size_t k = 0; k < values.size() && k < 8; ++k) {
-        const std::string& v = values[k];
+    trkline::values values;
+    firstGroupValues(line, values);
+    if (values.count == 0) return -1;
+    for (size_t k = 0; k < values.count; ++k) {
+        const std::string_view v = values.at[k];
         int32_t n = 0;
         if (v.empty()) continue;
         if (k == 1 || k == 2) {
@@ -233,13 +222,14 @@ int32_t pcuMonitor::parseTrkBitFlags(const std::string& line)
     }
     if (line.empty() || (line[0] != 'E' && line[0] != 'Y')) return -1;
     const char letter = line[0];
-    const std::vector<std::string> values = firstGroupValues(line);
-    if (values.empty()) return -1;
+    trkline::values values;
+    firstGroupValues(line, values);
+    if (values.count == 0) return -1;
     const size_t maskAt = letter == 'E' ? 1 : 3;
     int32_t kind = 0;
-    for (size_t k = 0; k < values.size() && k <= maskAt; ++k) {
+    for (size_t k = 0; k < values.count && k <= maskAt; ++k) {
         int32_t v = 0;
-        if (!trkline::toInt32(values[k], v)) continue;
+        if (!trkline::toInt32(values.at[k], v)) continue;
         if (k == 0) kind = v;
         if (k == maskAt) setBitFlags(letter, kind, v);
     }

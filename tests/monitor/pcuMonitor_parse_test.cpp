@@ -108,6 +108,20 @@ TEST_F(MonitorParse, PresetValuesAre32BitNumbers)
     EXPECT_EQ(rec(1).presetParam1, 7);
 }
 
+TEST_F(MonitorParse, NumbersFollowTheLibraryConversionRules)
+{
+    ASSERT_EQ(feed("T 7;S 8x, 3,-2;A1234567890123456789,+12;I99999999999"), 0);
+    EXPECT_EQ(rec(7).status, 8) << "leading blanks and trailing characters";
+    EXPECT_EQ(rec(7).statusAux, 3);
+    EXPECT_EQ(rec(7).needPayFlag, -2);
+    EXPECT_EQ(rec(7).volume, 1234567890123456789LL) << "19 digits still fit 64 bits";
+    EXPECT_EQ(rec(7).amount, 12);
+    EXPECT_EQ(rec(7).trannum, -1) << "out of the 32-bit range: skipped";
+    ASSERT_EQ(feed("T7;S-;A99999999999999999999"), 0);
+    EXPECT_EQ(rec(7).status, 8);
+    EXPECT_EQ(rec(7).volume, 1234567890123456789LL);
+}
+
 TEST_F(MonitorParse, BadPumpNumbersAreRejected)
 {
     for (const char* line : {"T33;S3", "T0", "Tx", "T-1;S3"}) {
