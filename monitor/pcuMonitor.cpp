@@ -86,7 +86,7 @@ void pcuMonitor::runPass()
     if (passHook != nullptr) passHook();
     seg.lastError = 0;
     if (!monSock.isConnected() && !connectPass()) return;
-    if (monSock.hasError()) {
+    if (socketCheckDue() && monSock.hasError()) {
         runner::log(errorText("Сокет работает с ошибками ( err : ", monSock.errCode()), runner::err);
         dropConnection();
         return;
@@ -103,7 +103,20 @@ void pcuMonitor::runPass()
         return;
     }
     setDataTime(timeSrc().now());
-    if (!line.empty()) dispatch(line);
+    streaming = !line.empty();
+    if (streaming) dispatch(line);
+}
+
+// The socket check costs a system call per pass, as much as the parsing of a line. While lines keep
+// coming it runs once per second of the clock: a fault of a busy connection also shows in the next read that
+// reaches the kernel, which takes the read-error path. A fresh or idle connection is checked on
+// every pass.
+bool pcuMonitor::socketCheckDue()
+{
+    const time_t now = timeSrc().now();
+    if (streaming && now == lastCheckTime) return false;
+    lastCheckTime = now;
+    return true;
 }
 
 // Steps of a pass without a connection. True when the pass may go on reading.
@@ -127,6 +140,7 @@ bool pcuMonitor::connectPass()
     }
     runner::log("Подключение к сокету мониторинга ТРК установлено", runner::out);
     wasConnected = true;
+    streaming = false;
     return true;
 }
 

@@ -90,6 +90,8 @@ private:
     bool wasConnected = false;
     time_t lastWarnTime = 0;
     trkState_t scratch{};
+    bool streaming = false;    // the last read returned a line
+    time_t lastCheckTime = 0;  // second of the last socket check
 
     bool isRepeat(int n, const std::string& line) const;
     void rememberLine(int n, const std::string& line);
@@ -100,6 +102,7 @@ private:
     void setBitFlags(char letter, int32_t kind, int32_t mask);
 
     bool connectPass();
+    bool socketCheckDue();
     bool readFailed();
     void dispatch(const std::string& line);
     void logTagged(const trkState_t& s) const;
