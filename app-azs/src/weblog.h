@@ -1,13 +1,14 @@
 #pragma once
-// Logging of the web service: every logger ("fuelweb", "fuelweb/ping", ...) writes into one
-// asynchronous queue, and a single background thread formats the lines and writes them to the
-// configured sink. Request threads thus only queue a message and never wait for the disk or for
-// each other.
+// Logging of the web service. Every logger ("fuelweb", "fuelweb/ping", ...) hands its messages to
+// one process-wide queue; a background thread wakes a few times a second, formats what has
+// gathered and writes it with one system call. A request thread thus only copies its line into the
+// queue: it never waits for the disk, never wakes another thread, and never formats a time stamp.
 //
-// The queue is made once per process and stays; a new service cycle only swaps the sink behind it
-// and sets the level, so threads of a finishing cycle can keep logging while the next one starts.
-#include <Poco/Channel.h>
-
+// Line format: "2024-03-05 14:07:09.123 Information fuelweb/ping: text".
+//
+// The queue is made once per process and stays; a new service cycle only points it at another
+// file and sets the level, so threads of a finishing cycle can keep logging while the next one
+// starts.
 #include <string>
 
 namespace azs_apps {
@@ -17,15 +18,11 @@ namespace weblog {
 // names are accepted too). -1 for any other text.
 int priorityOf(const std::string& level);
 
-// Points the queue at the file (empty: standard error) and sets every logger to the level (an
-// unknown name means info). Throws Poco::Exception when the file can't be opened.
+// Sends the lines to the file (appended; empty: standard error) and sets every logger to the level
+// (an unknown name means info). Throws Poco::Exception when the file can't be opened.
 void configure(const std::string& level, const std::string& file);
 
-// Replaces the sink with a channel of the caller's (tests capture the lines this way). The channel
-// receives unformatted messages.
-void setSink(Poco::Channel::Ptr sink);
-
-// Waits until every queued line has been written. The queue restarts on the next message.
+// Writes every line queued so far before it returns.
 void drain();
 
 }  // namespace weblog
