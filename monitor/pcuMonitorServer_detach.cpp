@@ -75,7 +75,7 @@ void writeStderr(const char* text)
 void handshakeHandler(int sig)
 {
     if (inDaemon == 0) {
-        if (handshakeSignal == 0) handshakeSignal = sig;
+        if (handshakeSignal == 0 || sig == SIGUSR1) handshakeSignal = sig;  // readiness wins
         return;
     }
     pcuMonitor* mon = ptrMon;
@@ -93,9 +93,15 @@ void handshakeHandler(int sig)
 
 void installHandshake()
 {
+    // Each handler blocks the other two: a daemon that signals readiness and dies at once leaves
+    // SIGUSR1 and SIGCHLD pending together, and without the mask the kernel would stack both
+    // handlers so that SIGCHLD ran first and hid the handshake.
     struct sigaction sa = {};
     sa.sa_handler = handshakeHandler;
     sigemptyset(&sa.sa_mask);
+    sigaddset(&sa.sa_mask, SIGUSR1);
+    sigaddset(&sa.sa_mask, SIGALRM);
+    sigaddset(&sa.sa_mask, SIGCHLD);
     ::sigaction(SIGUSR1, &sa, nullptr);
     ::sigaction(SIGALRM, &sa, nullptr);
     sa.sa_flags = SA_NOCLDSTOP;

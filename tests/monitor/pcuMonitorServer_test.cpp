@@ -172,7 +172,7 @@ TEST_F(DaemonRun, SegmentFailureEndsTheDaemonWith14)
 {
     writeConfig(dir.file("missing-dir"));  // the key file can not be created there
     processResult r = start();
-    ASSERT_EQ(r.status, 0) << "the starter only reports the handshake";
+    ASSERT_EQ(r.status, 0) << "the starter only reports the handshake: " << r.err;
     ASSERT_GT(daemonPid, 1);
     EXPECT_EQ(waitDaemon(), 14);
     EXPECT_NE(readFile(dir.file("pcuMonitorServer.err")).find("Ошибка подключения к SharedMemory\n"),
