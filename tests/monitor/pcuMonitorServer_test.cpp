@@ -168,6 +168,21 @@ TEST_F(DaemonRun, DetachesPublishesAndStopsOnSigterm)
     EXPECT_EQ(readFile(dir.file("pcuMonitorServer.err")), "");
 }
 
+TEST_F(DaemonRun, Sigusr1RewritesThePidFileAndEnds)
+{
+    writeConfig(dir.path);
+    ASSERT_EQ(start().status, 0);
+    ASSERT_GT(daemonPid, 1);
+    ASSERT_EQ(seg.shmInit(), 0);
+    ASSERT_TRUE(waitFor([&] { return seg.getPcuStatus()->dataTime > 0; }));
+    const pid_t pid = daemonPid;
+    ASSERT_EQ(::unlink(pidPath().c_str()), 0);
+    ASSERT_EQ(::kill(pid, SIGUSR1), 0);
+    EXPECT_EQ(waitDaemon(), 0);
+    EXPECT_EQ(readFile(pidPath()), std::to_string(pid));
+    EXPECT_EQ(seg.getPcuStatus()->dataTime, 0) << "a daemon that ends leaves no live-looking dataTime";
+}
+
 TEST_F(DaemonRun, SegmentFailureEndsTheDaemonWith14)
 {
     writeConfig(dir.file("missing-dir"));  // the key file can not be created there

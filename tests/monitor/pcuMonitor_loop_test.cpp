@@ -3,9 +3,11 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "monitorTestUtil.h"
 #include "pcuMonitor.h"
@@ -160,6 +162,53 @@ TEST_F(MonitorLoop, OpenAndStopMarkDataTime)
     EXPECT_EQ(mon.stop(), 0);
     EXPECT_EQ(dataTime(), 0);
     EXPECT_FALSE(mon.sock().isConnected());
+}
+
+// A controller that resets the connection: the read fails with an error code, which is logged,
+// and the loop reconnects without reporting a loss (the connection was dropped on purpose).
+TEST(MonitorReadError, ResetConnectionIsLoggedAndReopened)
+{
+    montest::tempKeyFile key;
+    scaledTimeSource slow(10);  // the read budget of 10 s lasts 1 s, far longer than the reset
+    timeSourceGuard guard(&slow);
+    const int lfd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(lfd, 4), 0);
+    ::getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &len);
+    std::thread server([lfd] {
+        const int fd = ::accept(lfd, nullptr, nullptr);
+        (void)!::write(fd, "T1;S3\n", 6);
+        ::usleep(200000);  // the monitor is waiting in its next read by then
+        linger lg{1, 0};   // close with a reset
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+        ::close(fd);
+        const int again = ::accept(lfd, nullptr, nullptr);
+        ::usleep(20000);
+        ::close(again);
+    });
+    pcuMonitor mon;
+    mon.setIpcPath(key.path);
+    ASSERT_EQ(mon.shmInit(), 0);
+    mon.sock().setHost("127.0.0.1");
+    mon.sock().setPort(ntohs(a.sin_port));
+    montest::logCapture log;
+    mon.runPass();  // connects, reads T1;S3
+    EXPECT_EQ(mon.getTrkState(1)->status, 3);
+    mon.runPass();  // waits, the reset arrives
+    mon.runPass();  // reconnects
+    server.join();
+    ::close(lfd);
+    const std::string readError = "Ошибка чтения данных состояния ТРК ( err : " + std::to_string(ECONNRESET) +
+                                  " '" + std::strerror(ECONNRESET) + "' )\n";
+    EXPECT_NE(log.errText().find(readError), std::string::npos) << log.errText();
+    EXPECT_NE(log.outText().find(readError), std::string::npos) << log.outText();
+    EXPECT_NE(log.outText().find("): Разрываем соединение с сокетом\n"), std::string::npos);
+    EXPECT_EQ(log.count(log.outText(), CONNECTED), 2u);
+    EXPECT_EQ(log.count(log.errText(), LOST), 0u);
 }
 
 TEST(MonitorNoController, WarnsAtMostEvery15Seconds)
