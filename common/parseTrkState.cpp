@@ -30,7 +30,8 @@ const char* scanValue(const char* p, const char* end, char sep, scannedValue& v)
     if (p < end && (*p == '-' || *p == '+')) ++p;
     const char* const digits = p;
     int64_t n = 0;
-    while (p < end && *p >= '0' && *p <= '9') n = n * 10 + (*p++ - '0');
+    for (; p < end && *p >= '0' && *p <= '9'; ++p)
+        if (p - digits < MAX_PLAIN_DIGITS) n = n * 10 + (*p - '0');  // longer runs are not plain
     const bool plainEnd = p == end || *p == sep;
     v.plain = plainEnd && p > digits && p - digits <= MAX_PLAIN_DIGITS;
     v.number = negative ? -n : n;
