@@ -107,10 +107,10 @@ void pcuMonitor::runPass()
     if (streaming) dispatch(line);
 }
 
-// The socket check costs a system call per pass, as much as the parsing of a line. While lines keep
-// coming it runs once per second of the clock: a fault of a busy connection also shows in the next read that
-// reaches the kernel, which takes the read-error path. A fresh or idle connection is checked on
-// every pass.
+// The socket check costs a system call per pass, as much as parsing the line. While lines keep
+// coming it runs once per second of the clock: a fault of a busy connection also shows in the next
+// read that reaches the kernel, which takes the read-error path. A fresh or idle connection is
+// checked on every pass.
 bool pcuMonitor::socketCheckDue()
 {
     const time_t now = timeSrc().now();
