@@ -3,12 +3,14 @@
 # request context; no pump table, no logging), which is the ceiling /ping can reach.
 #
 # Needs the demo of ./run.sh running (it publishes the pumps in the shared table). The script starts
-# a second fuelweb on BENCH_PORT with the demo's configuration plus the hidden benchmark route, runs
-# wrk at 1, 16 and 64 connections against
+# two more fuelweb processes with the demo's configuration plus the hidden benchmark route, one
+# logging at level info (BENCH_PORT) and one at level error (BENCH_PORT + 1), and for 1, 16 and 64
+# connections runs wrk against
 #   1. the constant route,
 #   2. /ping with the per-request log line (level info),
-#   3. /ping with logging at level error (the service restarted through SIGHUP),
-# prints requests per second and latency percentiles, and stops its fuelweb again.
+#   3. /ping without it (level error),
+# one right after the other so that the three figures of a row share the machine's conditions. It
+# prints requests per second and latency percentiles and stops its two processes again.
 #
 #   bench/ping_bench.sh            BENCH_PORT (default 8081), DURATION seconds per run (default 5)
 set -euo pipefail
@@ -34,31 +36,36 @@ if [ ! -f "$RUN/fuelweb.json" ] || [ ! -x "$BIN" ]; then
     exit 1
 fi
 
-CONFIG="$RUN/bench.json"
-LOG="$RUN/bench.log"
-bench_config() {
-    sed -e "s|\"port\": *[0-9]*|\"port\": $BENCH_PORT, \"bench_route\": true|" \
-        -e "s|\"level\": *\"[^\"]*\"|\"level\": \"$1\"|" \
-        -e "s|\"file\": *\"[^\"]*\"|\"file\": \"$LOG\"|" \
-        "$RUN/fuelweb.json" >"$CONFIG"
+PIDS=()
+trap 'for p in "${PIDS[@]}"; do kill -TERM "$p" 2>/dev/null || true; done; wait' EXIT
+
+# Starts a fuelweb on port $1 logging at level $2 into run/bench-$2.log.
+start_fuelweb() {
+    local port=$1 level=$2
+    sed -e "s|\"port\": *[0-9]*|\"port\": $port, \"bench_route\": true|" \
+        -e "s|\"level\": *\"[^\"]*\"|\"level\": \"$level\"|" \
+        -e "s|\"file\": *\"[^\"]*\"|\"file\": \"$RUN/bench-$level.log\"|" \
+        "$RUN/fuelweb.json" >"$RUN/bench-$level.json"
+    "$BIN" -c "$RUN/bench-$level.json" 2>"$RUN/bench-$level.err" &
+    PIDS+=($!)
 }
 
-bench_config info
-"$BIN" -c "$CONFIG" 2>"$RUN/bench.err" &
-PID=$!
-trap 'kill -TERM $PID 2>/dev/null; wait $PID 2>/dev/null || true' EXIT
-
-BASE="http://127.0.0.1:$BENCH_PORT/api/fuelweb"
-PING="$BASE/ping?apikey=$APIKEY&columnId=$PUMP"
 wait_ping() {
     for _ in $(seq 100); do
-        [ "$(curl -s -o /dev/null -w '%{http_code}' "$PING" || true)" = 200 ] && return 0
+        [ "$(curl -s -o /dev/null -w '%{http_code}' "$1" || true)" = 200 ] && return 0
         sleep 0.1
     done
-    echo "/ping on port $BENCH_PORT does not answer 200; is ./run.sh running?" >&2
+    echo "$1 does not answer 200; is ./run.sh running?" >&2
     exit 1
 }
-wait_ping
+
+QUERY="apikey=$APIKEY&columnId=$PUMP"
+INFO="http://127.0.0.1:$BENCH_PORT/api/fuelweb"
+QUIET="http://127.0.0.1:$((BENCH_PORT + 1))/api/fuelweb"
+start_fuelweb "$BENCH_PORT" info
+start_fuelweb "$((BENCH_PORT + 1))" error
+wait_ping "$INFO/ping?$QUERY"
+wait_ping "$QUIET/ping?$QUERY"
 
 # One wrk run; prints "req/s p50 p90 p99".
 measure() {
@@ -79,14 +86,11 @@ row() {
 }
 
 printf "%-22s %5s %10s %9s %9s %9s\n" endpoint conns "req/s" p50 p90 p99
-for c in 1 16 64; do row "constant" "$BASE/bench/const" "$c"; done
-for c in 1 16 64; do row "ping (log info)" "$PING" "$c"; done
-
-bench_config error
-kill -HUP $PID
-sleep 0.5
-wait_ping
-for c in 1 16 64; do row "ping (log error)" "$PING" "$c"; done
+for c in 1 16 64; do
+    row "constant" "$INFO/bench/const" "$c"
+    row "ping (log info)" "$INFO/ping?$QUERY" "$c"
+    row "ping (log error)" "$QUIET/ping?$QUERY" "$c"
+done
 
 echo
 for c in 1 16 64; do
