@@ -1,7 +1,9 @@
 #include "shmSegment.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "timeSource.h"
@@ -234,16 +237,69 @@ public:
     int64_t sleptUs = 0;
 };
 
-// Takes the lock of rec `rounds` times and increments a field under it. False when a lock was not
-// obtained.
-bool hammer(shmSegment& s, trkState_t* rec, int rounds)
+// Shared by the two processes of the lock race (an anonymous shared mapping made before fork):
+// the start barrier, the overlap detector and the child's count of rounds.
+struct raceBoard {
+    int32_t ready[2];
+    int32_t inside;    // hammers inside the critical section right now
+    int32_t overlaps;  // entries that found the other hammer already inside
+    int64_t childRounds;
+};
+
+raceBoard* newRaceBoard()
+{
+    void* p = ::mmap(nullptr, sizeof(raceBoard), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    return new (p) raceBoard{};
+}
+
+// Puts the calling process on the k-th processor it may use, so that the two sides of the lock race
+// really run at the same time: left to the scheduler on a busy machine, both often share one
+// processor and only take turns, which hides a lock that is not taken in a single step. Does
+// nothing when fewer than two processors are available.
+void pinToProcessor(const cpu_set_t& allowed, int k)
+{
+    if (CPU_COUNT(&allowed) < 2) return;
+    for (int cpu = 0, seen = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (!CPU_ISSET(cpu, &allowed) || seen++ != k) continue;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        ::sched_setaffinity(0, sizeof one, &one);
+        return;
+    }
+}
+
+// Marks this side ready and waits for the other one, so that both loops start at the same moment
+// instead of one finishing before the other has been scheduled. False when the other never came.
+bool meetAtStart(raceBoard* board, int me)
+{
+    __atomic_store_n(&board->ready[me], 1, __ATOMIC_SEQ_CST);
+    auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (__atomic_load_n(&board->ready[1 - me], __ATOMIC_SEQ_CST) == 0) {
+        if (std::chrono::steady_clock::now() >= giveUp) return false;
+    }
+    return true;
+}
+
+// Takes and releases the lock of rec for about `ms` milliseconds, incrementing a field of the
+// record under it each time, and counts the rounds. Besides lost increments, a second holder is
+// caught directly: each entry notes whether the other side was already inside. False when a lock
+// was not obtained.
+bool hammer(shmSegment& s, trkState_t* rec, raceBoard* board, int ms, int64_t& rounds)
 {
     // Poll without pausing: the test is about exclusion, and pauses would only slow it down.
     const lockWait spin{0, -1, 1 << 30, true};
-    for (int i = 0; i < rounds; ++i) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    rounds = 0;
+    while ((rounds & 255) != 0 || std::chrono::steady_clock::now() < end) {
         if (!s.lockTrkPtr(rec, spin)) return false;
+        if (__atomic_fetch_add(&board->inside, 1, __ATOMIC_SEQ_CST) != 0)
+            __atomic_fetch_add(&board->overlaps, 1, __ATOMIC_SEQ_CST);
         rec->volume = rec->volume + 1;
+        __atomic_fetch_sub(&board->inside, 1, __ATOMIC_SEQ_CST);
         shmSegment::unlockTrkPtr(rec);
+        ++rounds;
     }
     return true;
 }
@@ -352,31 +408,43 @@ TEST_F(TrkLockTest, DaemonWaitsGiveUpAfterOneSecondAndHalfASecond)
 }
 
 // Two processes, as the daemon and the web service are, increment one field under the lock.
-// Without a single atomic take of the word, increments would be lost.
+// Without a single atomic take of the word, both would sometimes hold it at once.
 TEST_F(TrkLockTest, TwoProcessesNeverHoldTheLockTogether)
 {
-    const int rounds = 100000;
+    const int runMs = 400;
+    raceBoard* board = newRaceBoard();
+    ASSERT_NE(board, nullptr);
     rec->volume = 0;
-    // Both sides start together once the child is attached, so that their loops really overlap.
-    int32_t* gate = &seg.getTrkState(8)->reserved4;
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    ASSERT_EQ(::sched_getaffinity(0, sizeof allowed, &allowed), 0);
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         shmSegment other;
         other.setIpcPath(keyPath);
         if (other.shmInit() != 0) ::_exit(2);
-        __atomic_store_n(&other.getTrkState(8)->reserved4, 1, __ATOMIC_SEQ_CST);
-        ::_exit(hammer(other, other.getTrkState(7), rounds) ? 0 : 3);
+        pinToProcessor(allowed, 1);
+        if (!meetAtStart(board, 1)) ::_exit(4);
+        int64_t rounds = 0;
+        bool ok = hammer(other, other.getTrkState(7), board, runMs, rounds);
+        board->childRounds = rounds;
+        ::_exit(ok ? 0 : 3);
     }
-    auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (__atomic_load_n(gate, __ATOMIC_SEQ_CST) == 0 && std::chrono::steady_clock::now() < giveUp) {
-    }
-    bool allLocked = hammer(seg, rec, rounds);
+    pinToProcessor(allowed, 0);
+    bool met = meetAtStart(board, 0);
+    int64_t rounds = 0;
+    bool allLocked = met && hammer(seg, rec, board, runMs, rounds);
+    ::sched_setaffinity(0, sizeof allowed, &allowed);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(met);
     EXPECT_TRUE(allLocked);
-    EXPECT_EQ(rec->volume, 2 * rounds);
+    EXPECT_EQ(board->overlaps, 0);
+    EXPECT_EQ(rec->volume, rounds + board->childRounds);
+    EXPECT_GT(board->childRounds, 0);
     EXPECT_EQ(rec->lock, 0);
+    ::munmap(board, sizeof(raceBoard));
 }
