@@ -60,6 +60,9 @@ int commandPrologue(pcuControl& ctl, const cmdFrame& f, cntlMsgResult& res, int&
             lg.error("Ошибка регистрации рабочего места");
             return -1;
         }
+        // The record now holds the REGM reply with RES 1. A command that then gets no reply would
+        // leave it there, and callers that judge by res.Res would take the silence for success.
+        cmdMsgResult_clear(res);
     }
     return 0;
 }

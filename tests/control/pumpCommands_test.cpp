@@ -156,6 +156,17 @@ TEST_F(Registration, StaleResultDoesNotRegister)
     EXPECT_EQ(lines(), std::vector<std::string>{REGM});
 }
 
+TEST_F(Registration, UnansweredCommandAfterLazyRegistrationIsNoSuccess)
+{
+    // The REGM reply (RES 1) must not stay in the record as if it were the command's own answer.
+    pcu.dropNext("STOP");
+    EXPECT_EQ(ctl->stop_trk(1, order, res, err), -1);
+    EXPECT_TRUE(ctl->is_registered());
+    EXPECT_NE(res.Res, 1);
+    EXPECT_TRUE(res.Cmd.empty());
+    EXPECT_EQ(lines(), (std::vector<std::string>{REGM, "@!STOP;NUM=1;"}));
+}
+
 TEST_F(Registration, WorkplaceSettingsGoIntoRegm)
 {
     ctl->set_wplace(7);

@@ -127,6 +127,15 @@ TEST_F(Transaction, RefusedTwiceThenCarriedOut)
     EXPECT_EQ(clock.count(SECOND), 2);
 }
 
+TEST_F(Transaction, UnansweredStepIsRetriedNotAdvanced)
+{
+    pcu.dropNext("STOP");  // the first attempt registers lazily, then gets no answer
+    int step = 1;
+    EXPECT_EQ(ctl->_recreate_trk_transaction(1, "A-1", res, err, step, 92, -1, 0, 0, 0, 0), 1);
+    EXPECT_EQ(step, 2);
+    EXPECT_EQ(pcu.receivedCommands("STOP").size(), 2u);
+}
+
 TEST_F(Transaction, AllAttemptsRefused)
 {
     for (int i = 0; i < 3; ++i) pcu.refuseNext("STOP", 8);
