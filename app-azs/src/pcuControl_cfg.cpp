@@ -65,8 +65,8 @@ void readDataLine(section state, const std::string& line, acfg_data& cfg)
     }
 }
 
-// A line cut by the closed connection ends the block like the close itself: half a price or a
-// pump line would be sent on to the platform as if it were whole.
+// A line cut by the closed or reset connection ends the block like the close itself: half a price
+// or a pump line would be sent on to the platform as if it were whole.
 std::string readLine(clientSock& sock, int& err)
 {
     std::string line;
@@ -77,7 +77,7 @@ std::string readLine(clientSock& sock, int& err)
         err = kEOVERFLOW;
         return std::string();
     }
-    if (!line.empty() && sock.isPeerClosed()) {
+    if (!line.empty() && (sock.isPeerClosed() || sock.errCode() != 0)) {
         cfgLog().error("Соединение закрыто контролером, строка ответа неполная [" + line + "]");
         line.clear();
     }

@@ -149,9 +149,10 @@ int pcuControl::_readResult(cntlMsgResult& res, int& err)
             lg.error(std::string("Ошибка чтения данных из сокета (Length error): ") + e.what());
             err = kEOVERFLOW;
         }
-        if (!line.empty() && isPeerClosed()) {
-            // The line lost its end with the connection: "RES=12" cut to "RES=1" must not pass for
-            // success, so a cut line counts as no reply at all.
+        if (!line.empty() && (isPeerClosed() || errCode() != 0)) {
+            // The line lost its end with the connection (closed, or reset: the reader then keeps
+            // the error): "RES=12" cut to "RES=1" must not pass for success, so a cut line counts
+            // as no reply at all.
             lg.error("Соединение закрыто контролером, строка ответа неполная [" + line + "]");
             line.clear();
         }

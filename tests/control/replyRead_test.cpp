@@ -32,9 +32,9 @@ protected:
     }
 
     // One exchange at the transport level, so no registration gets in the way.
-    int ask(const std::string& reply, bool close = false)
+    int ask(const std::string& reply, bool close = false, bool reset = false)
     {
-        srv.push(reply, close);
+        srv.push(reply, close, reset);
         if (ctl->_sendCommand("@!GETPRS;PRD=1;PMT=8880;\n") != 0) return -100;
         return ctl->_readResult(res, err);
     }
@@ -110,6 +110,13 @@ TEST_F(ReplyRead, LineCutByCloseIsNoReply)
     // "RES=12" cut after "RES=1" must not read as success.
     EXPECT_EQ(ask("@0020GETPRS;RES=1", true), -1);
     EXPECT_EQ(err, 0);
+    EXPECT_TRUE(res.empty);
+    EXPECT_FALSE(logs.texts(ctltest::LOG_CTL, Poco::Message::PRIO_ERROR).empty());
+}
+
+TEST_F(ReplyRead, LineCutByResetIsNoReply)
+{
+    EXPECT_EQ(ask("@0020GETPRS;RES=1", false, true), -1);
     EXPECT_TRUE(res.empty);
     EXPECT_FALSE(logs.texts(ctltest::LOG_CTL, Poco::Message::PRIO_ERROR).empty());
 }

@@ -63,10 +63,10 @@ scriptedServer::~scriptedServer()
     ::close(listenFd);
 }
 
-void scriptedServer::push(const std::string& raw, bool close)
+void scriptedServer::push(const std::string& raw, bool close, bool reset)
 {
     std::lock_guard<std::mutex> g(mu);
-    replies.push_back({raw, close});
+    replies.push_back({raw, close || reset, reset});
 }
 
 std::vector<std::string> scriptedServer::received()
@@ -118,6 +118,11 @@ bool scriptedServer::answer(int fd, const std::string& line)
         replies.pop_front();
     }
     sendAll(fd, r.raw);
+    if (r.reset) {
+        // A zero linger turns the close that follows into a reset.
+        const linger hard{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
     return !r.close;
 }
 

@@ -15,6 +15,7 @@ namespace ctltest {
 struct scriptedReply {
     std::string raw;     // sent as it is; may hold several lines or be empty (no reply)
     bool close = false;  // close the connection after sending raw
+    bool reset = false;  // then close it with a reset (RST) instead of an orderly FIN
 };
 
 class scriptedServer {
@@ -25,7 +26,7 @@ public:
     scriptedServer& operator=(const scriptedServer&) = delete;
 
     uint16_t port() const { return portNo; }
-    void push(const std::string& raw, bool close = false);
+    void push(const std::string& raw, bool close = false, bool reset = false);
     std::vector<std::string> received();
     int connections() const { return accepted.load(); }
 

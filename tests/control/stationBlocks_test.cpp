@@ -157,3 +157,21 @@ TEST(StationBlockCut, HalfLineAtTheCloseIsDropped)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(StationBlockCut, HalfLineAtAResetIsDropped)
+{
+    scaledTimeSource fast{100};
+    timeSourceGuard guard{&fast};
+    ctltest::scriptedServer srv;
+    srv.push("@0010APRS;RES=1;\n{PRICES}\nNUM=1:COD=92:PRICE=5250;\nNUM=2:COD=95:PRICE=56", false, true);
+    pcuControl ctl("127.0.0.1", srv.port());
+    acfg_data cfg;
+    int err = -1;
+    ASSERT_EQ(ctl.getAzsPrs(cfg, err), 0);
+    ASSERT_EQ(cfg.products.size(), 1u);
+    EXPECT_EQ(cfg.products[0].price, 5250);
+}
+
+}  // namespace
