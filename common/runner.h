@@ -30,7 +30,8 @@ bool FileExists(const std::string& path);
 bool FileExists(const char* path);
 
 // Creates the file when missing with exactly the given mode (the umask is cleared for the call);
-// an existing file is left untouched. True when the file could be opened.
+// an existing file is left untouched. A dangling symbolic link is not followed to create its
+// target. True when the file could be opened.
 bool touchFile(const std::string& path, unsigned mode);
 bool touchFile(const char* path, unsigned mode);
 
