@@ -1,6 +1,7 @@
 #include "httpContext.h"
 
 #include <Poco/Exception.h>
+#include <Poco/Net/HTTPRequest.h>
 #include <Poco/URI.h>
 
 #include <cctype>
@@ -11,16 +12,22 @@ namespace azs_apps {
 
 namespace {
 
-// Media type without parameters, compared without regard to case ("...; charset=utf-8" allowed).
-bool isFormType(const std::string& contentType)
+const char* const URL_FORM = "application/x-www-form-urlencoded";
+const char* const MULTIPART_FORM = "multipart/form-data";
+
+// Media type without parameters, in lower case ("...; charset=utf-8" allowed).
+std::string mediaType(const std::string& contentType)
 {
-    static const std::string form = "application/x-www-form-urlencoded";
     std::string type = contentType.substr(0, contentType.find(';'));
     while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.pop_back();
-    if (type.size() != form.size()) return false;
-    for (size_t i = 0; i < type.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(type[i])) != form[i]) return false;
-    return true;
+    for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return type;
+}
+
+bool isFormType(const std::string& contentType)
+{
+    std::string type = mediaType(contentType);
+    return type == URL_FORM || type == MULTIPART_FORM;
 }
 
 }  // namespace
@@ -77,7 +84,26 @@ void httpContext::parseFormBody()
 {
     if (formParsed) return;
     formParsed = true;
-    readForm(form, body);
+    if (mediaType(contentType()) == MULTIPART_FORM)
+        readMultipartForm();
+    else
+        readForm(form, body);
+}
+
+// Plain fields of a multipart body; file parts are dropped. The boundary comes from the content
+// type, so the body is handed over with a request that carries that type and no query of its own.
+// A malformed body leaves the fields read before the fault, like a malformed URL-encoded one.
+void httpContext::readMultipartForm()
+{
+    const std::string& type = contentType();
+    size_t params = type.find(';');
+    Poco::Net::HTTPRequest bodyOnly(Poco::Net::HTTPRequest::HTTP_POST, "/");
+    bodyOnly.setContentType(MULTIPART_FORM + (params == std::string::npos ? "" : type.substr(params)));
+    std::istringstream in(body);
+    try {
+        form.load(bodyOnly, in);
+    } catch (const std::exception&) {  // Poco's exceptions included
+    }
 }
 
 std::string httpContext::post(const std::string& name)

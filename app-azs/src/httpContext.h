@@ -46,7 +46,8 @@ public:
     // Value of a query parameter; empty when absent.
     std::string get(const std::string& name) const;
     // Value of a form field of the body; empty when absent. The body is parsed as a form when its
-    // content type is application/x-www-form-urlencoded, or when parseFormBody() asked for it.
+    // content type is application/x-www-form-urlencoded or multipart/form-data, or when
+    // parseFormBody() asked for it (then as URL-encoded unless it is multipart).
     std::string post(const std::string& name);
     void parseFormBody();
     // The request body as received (for JSON bodies).
@@ -89,6 +90,7 @@ private:
 
     void splitUri();
     static void readForm(Poco::Net::HTMLForm& into, const std::string& text);
+    void readMultipartForm();
 };
 
 }  // namespace azs_apps

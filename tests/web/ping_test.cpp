@@ -223,6 +223,18 @@ TEST_F(PingRequest, PostFormFieldsReplaceQueryValues)
     EXPECT_TRUE(logged(Poco::Message::PRIO_INFORMATION, "Получен запрос на получение состояния ТРК '11'"));
 }
 
+TEST_F(PingRequest, MultipartFormBodyIsReadLikeAnUrlEncodedOne)
+{
+    trkState_t& rec = publish(13);
+    const std::string body =
+        "--b1\r\nContent-Disposition: form-data; name=\"columnId\"\r\n\r\n13\r\n"
+        "--b1\r\nContent-Disposition: form-data; name=\"__lock\"\r\n\r\nsetLock\r\n--b1--\r\n";
+    webtest::httpReply r = webtest::httpPost(svc->port(), "/api/fuelweb/ping?apikey=" + KEYS,
+                                             "multipart/form-data; boundary=b1", body);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(rec.blocked, 1);
+}
+
 class PingPostpay : public PingBase {
 protected:
     static void SetUpTestSuite() { startWith(true); }

@@ -166,6 +166,30 @@ TEST(RequestContext, QueryAndFormParametersAndRawBody)
     EXPECT_EQ(seen, "POST|||{\"f\":1}");
 }
 
+// Many HTTP clients send a form as multipart/form-data; its plain fields count like those of an
+// URL-encoded body, file parts are not form fields.
+TEST(RequestContext, MultipartFormFieldsAreReadAndFilePartsSkipped)
+{
+    webtest::runningService svc(webtest::configWith(""));
+    webtest::httpGet(svc.port(), "/api/fuelweb");
+    std::string seen;
+    {
+        auto app = svc.service().apps().acquire();
+        app->dispatcher().assign("^/echo$", [&, a = &*app] {
+            azs_apps::httpContext& c = a->context();
+            seen = c.get("f") + "|" + c.post("f") + "|" + c.post("upload");
+        });
+    }
+    const std::string body =
+        "--XyZ\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\nvalue 1\r\n"
+        "--XyZ\r\nContent-Disposition: form-data; name=\"upload\"; filename=\"a.txt\"\r\n"
+        "Content-Type: text/plain\r\n\r\nfile\r\n--XyZ--\r\n";
+    webtest::httpPost(svc.port(), "/api/fuelweb/echo?f=q", "multipart/form-data; boundary=XyZ", body);
+    EXPECT_EQ(seen, "q|value 1|");
+    webtest::httpPost(svc.port(), "/api/fuelweb/echo", "multipart/form-data; boundary=other", body);
+    EXPECT_EQ(seen, "||");
+}
+
 TEST(RequestContext, HandlerThatThrowsGets500AndBodyOverLimitGets413)
 {
     webtest::logCapture logs;
