@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "fuelweb.h"
 #include "httpContext.h"
@@ -38,6 +39,8 @@ void requestHandler::serve(httpContext& ctx, const std::shared_ptr<httpContext>&
 {
     // A body beyond the limit is not read to its end, so the connection can't be reused.
     if (!ctx.readBody()) {
+        poco_warning(log, "Запрос " + ctx.method() + " " + ctx.path() + " отклонен (413): тело длиннее " +
+                              std::to_string(httpContext::BODY_LIMIT) + " байт");
         ctx.status(413);
         ctx.complete(httpContext::carryOn);
         return;

@@ -1,6 +1,7 @@
 // Which handler a path reaches: the pattern table below the script path, the answers of the
 // service itself (412 for the bare script path, 404 for anything unknown), and the request
 // context's parameters and early answer.
+#include <Poco/Message.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -202,6 +203,16 @@ TEST(RequestContext, HandlerThatThrowsGets500AndBodyOverLimitGets413)
     EXPECT_EQ(webtest::httpGet(svc.port(), "/api/fuelweb/boom").status, 500);
     std::string big(azs_apps::httpContext::BODY_LIMIT + 10, 'a');
     EXPECT_EQ(webtest::httpPost(svc.port(), "/api/fuelweb/boom", "text/plain", big).status, 413);
+    // The operator sees both refusals and the request they concern.
+    auto logged = [&](int prio, const std::string& part) {
+        for (const webtest::logLine& l : logs.lines())
+            if (l.source == "fuelweb" && l.prio == prio &&
+                l.text.find("POST /api/fuelweb/boom") != std::string::npos &&
+                l.text.find(part) != std::string::npos)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(logged(Poco::Message::PRIO_WARNING, "(413)"));
 }
 
 }  // namespace
