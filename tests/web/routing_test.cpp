@@ -203,7 +203,7 @@ TEST(RequestContext, HandlerThatThrowsGets500AndBodyOverLimitGets413)
     EXPECT_EQ(webtest::httpGet(svc.port(), "/api/fuelweb/boom").status, 500);
     std::string big(azs_apps::httpContext::BODY_LIMIT + 10, 'a');
     EXPECT_EQ(webtest::httpPost(svc.port(), "/api/fuelweb/boom", "text/plain", big).status, 413);
-    // The operator sees both refusals and the request they concern.
+    // The operator sees the refusal and the request it concerns.
     auto logged = [&](int prio, const std::string& part) {
         for (const webtest::logLine& l : logs.lines())
             if (l.source == "fuelweb" && l.prio == prio &&
