@@ -6,6 +6,7 @@
 // changed, so each one is merged with the pump's published record before it is written back.
 // The controller repeats lines freely; a line equal to the pump's previous one is not published
 // again, which keeps the pump locks free for the web service.
+#include <csignal>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -71,6 +72,12 @@ public:
     // stores and system calls (zero dataTime, close the descriptor, detach), nothing that
     // allocates or takes a lock. The object is unusable afterwards; the process must end.
     void stopFromSignal();
+    // A process that ended while the daemon held a pump's lock word would leave that pump locked
+    // for good: the web service and the next daemon would both wait for it in vain. So a handler
+    // that ends the process asks here first: true means the daemon is taking or holding a lock,
+    // the signal has been put aside, and it is raised again as soon as the lock is given back.
+    // Signal-safe.
+    bool deferStop(int sig);
 
     // The endless monitoring loop: runPass() over and over. Never returns.
     [[noreturn]] void run();
@@ -93,6 +100,10 @@ private:
     bool streaming = false;    // the last read returned a line
     time_t lastCheckTime = 0;  // second of the last socket check
 
+    // Set from just before a lock attempt until the lock is given back; read by signal handlers.
+    volatile sig_atomic_t inLockSection = 0;
+    volatile sig_atomic_t deferredSignal = 0;  // first stop signal put aside, 0 when none
+
     bool isRepeat(int n, const std::string& line) const;
     void rememberLine(int n, const std::string& line);
     void forgetLine(int n) { lineCache[n - 1][0] = '\0'; }
@@ -100,6 +111,9 @@ private:
     void applyGroups(const std::string& line, trkState_t& state) const;
     void publish(trkState_t* rec, trkState_t& state);
     void setBitFlags(char letter, int32_t kind, int32_t mask);
+    bool lockForUpdate(trkState_t* rec);
+    void unlockAfterUpdate(trkState_t* rec);
+    void leaveLockSection();
 
     bool connectPass();
     bool socketCheckDue();

@@ -93,10 +93,12 @@ void refreshPassHook()
 // inside malloc or a stream, so it only does async-signal-safe work: the stop line goes out with
 // one write(2), the monitor zeroes dataTime, closes its descriptor and detaches with plain stores
 // and system calls, and the process ends with _exit. The pid file stays for the next start.
+// While the monitor holds a pump's lock the stop waits until the lock is given back.
 void stopHandler(int sig)
 {
-    signalLog::writeLine(STDOUT_FILENO, "Остановка демона по сигналу : ", sig);
     pcuMonitor* mon = ptrMon;
+    if (mon != nullptr && mon->deferStop(sig)) return;
+    signalLog::writeLine(STDOUT_FILENO, "Остановка демона по сигналу : ", sig);
     if (mon != nullptr) mon->stopFromSignal();
     ::_exit(0);
 }

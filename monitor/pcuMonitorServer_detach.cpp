@@ -71,7 +71,8 @@ void writeStderr(const char* text)
 // The starter only records the first signal and leaves the work to its main line. In the daemon
 // the handler stays installed: SIGUSR1 rewrites the pid file with the daemon's own pid and ends
 // it, SIGALRM ends it with status 1. Both leave the segment the way a stop does (dataTime 0,
-// detached), since readers would otherwise take a dead daemon for a live one.
+// detached), since readers would otherwise take a dead daemon for a live one. Like a stop, they
+// wait until the monitor gives back a pump lock that it holds.
 void handshakeHandler(int sig)
 {
     if (inDaemon == 0) {
@@ -79,6 +80,7 @@ void handshakeHandler(int sig)
         return;
     }
     pcuMonitor* mon = ptrMon;
+    if (mon != nullptr && (sig == SIGUSR1 || sig == SIGALRM) && mon->deferStop(sig)) return;
     if (sig == SIGUSR1) {
         writePidFile(lockPathBuf, ::getpid());
         if (mon != nullptr) mon->stopFromSignal();

@@ -1,5 +1,7 @@
 // The three parsers of the monitoring lines and the publication of pump lines.
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <string_view>
 
@@ -156,7 +158,7 @@ void pcuMonitor::applyGroups(const std::string& line, trkState_t& s) const
 // the controller's next repeat of the same line is published instead of being filtered out.
 void pcuMonitor::publish(trkState_t* rec, trkState_t& state)
 {
-    if (!lockTrkPtr(rec)) {
+    if (!lockForUpdate(rec)) {
         forgetLine(state.trk);
         return;
     }
@@ -168,7 +170,7 @@ void pcuMonitor::publish(trkState_t* rec, trkState_t& state)
         state.notifyTime = rec->notifyTime;
         state.notifyDue = 1;
     }
-    unlockTrkPtr(rec);
+    unlockAfterUpdate(rec);
 }
 
 int32_t pcuMonitor::parsePcuStatus(const std::string& line)
@@ -242,7 +244,7 @@ void pcuMonitor::setBitFlags(char letter, int32_t kind, int32_t mask)
     const uint32_t bits = static_cast<uint32_t>(mask);
     for (int n = 1; n <= TRK_COUNT; ++n) {
         trkState_t* rec = seg.getTrkState(n);
-        if (!lockTrkPtr(rec)) continue;
+        if (!lockForUpdate(rec)) continue;
         const int32_t bit = static_cast<int32_t>((bits >> (n - 1)) & 1u);
         if (letter == 'Y')
             rec->autoCafe = bit;
@@ -250,8 +252,43 @@ void pcuMonitor::setBitFlags(char letter, int32_t kind, int32_t mask)
             rec->autoStart = bit;
         else if (kind == 2)
             rec->flagE2 = bit;
-        unlockTrkPtr(rec);
+        unlockAfterUpdate(rec);
     }
+}
+
+// The section opens before the attempt: the lock may be taken at any poll of the wait, and a
+// handler could not tell whether the word it sees at 4 is ours or the web service's.
+bool pcuMonitor::lockForUpdate(trkState_t* rec)
+{
+    inLockSection = 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (lockTrkPtr(rec)) return true;
+    leaveLockSection();
+    return false;
+}
+
+void pcuMonitor::unlockAfterUpdate(trkState_t* rec)
+{
+    unlockTrkPtr(rec);
+    leaveLockSection();
+}
+
+void pcuMonitor::leaveLockSection()
+{
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    inLockSection = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    const int sig = deferredSignal;
+    if (sig == 0) return;
+    deferredSignal = 0;
+    ::raise(sig);
+}
+
+bool pcuMonitor::deferStop(int sig)
+{
+    if (inLockSection == 0) return false;
+    if (deferredSignal == 0) deferredSignal = sig;
+    return true;
 }
 
 }  // namespace pcudata
