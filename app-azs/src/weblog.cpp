@@ -159,8 +159,30 @@ private:
         out += ' ';
         out += e.source;
         out += ": ";
-        out += e.text;
+        appendEscaped(out, e.text);
         out += '\n';
+    }
+
+    // Texts carry request values: a line break or other control byte in one is written as an
+    // escape, so that every line of the file is one message of the service. Tabs and UTF-8 stay.
+    static void appendEscaped(std::string& out, const std::string& text)
+    {
+        for (char c : text) {
+            unsigned char u = static_cast<unsigned char>(c);
+            if (u >= 0x20 && u != 0x7f) {
+                out += c;
+            } else if (c == '\t') {
+                out += c;
+            } else if (c == '\n') {
+                out += "\\n";
+            } else if (c == '\r') {
+                out += "\\r";
+            } else {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\x%02x", u);
+                out += buf;
+            }
+        }
     }
 
     void write(const std::string& out)
@@ -180,18 +202,24 @@ private:
 std::mutex frontMutex;
 Poco::AutoPtr<batchChannel> front;
 
-// The process-wide queue, installed on every logger the first time it is needed.
+// The process-wide queue, made the first time it is needed.
 batchChannel& queue()
 {
     std::lock_guard<std::mutex> lock(frontMutex);
     if (front.isNull()) {
         front = new batchChannel;
         front->duplicate();  // one reference that is never given back: the writer thread uses it
-        // The root logger first: loggers made later copy their channel from it.
-        Poco::Logger::root().setChannel(front);
-        Poco::Logger::setChannel("", front);
     }
     return *front;
+}
+
+// Every logger writes to the queue, also one that was pointed elsewhere since the last cycle.
+void installQueue()
+{
+    Poco::Channel::Ptr channel(&queue(), true);
+    // The root logger first: loggers made later copy their channel from it.
+    Poco::Logger::root().setChannel(channel);
+    Poco::Logger::setChannel("", channel);
 }
 
 }  // namespace
@@ -217,6 +245,7 @@ void configure(const std::string& level, const std::string& file)
         if (fd < 0) throw Poco::OpenFileException("cannot open log file", file);
     }
     queue().setTarget(fd);
+    installQueue();
     int prio = priorityOf(level);
     if (prio < 0) prio = Poco::Message::PRIO_INFORMATION;
     Poco::Logger::root().setLevel(prio);

@@ -5,6 +5,7 @@
 #include <Poco/Logger.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -60,6 +61,29 @@ TEST(WebLog, FileGetsFormattedLinesAtTheConfiguredLevelFromAllThreads)
     EXPECT_NE(text.find("Warning fuelweb/logtest: w3-499\n"), std::string::npos);
 
     // Leave the loggers as the other tests expect them: no channel.
+    Poco::Channel::Ptr none;
+    Poco::Logger::root().setChannel(none);
+    Poco::Logger::setChannel("", none);
+}
+
+// Request values end up in log texts: a line break in one must not start a line of its own that
+// an operator would take for the service's.
+TEST(WebLog, ControlCharactersInATextCannotForgeLines)
+{
+    webtest::tempDir dir;
+    std::string file = dir.path() + "/fuelweb.log";
+    azs_apps::weblog::configure("info", file);
+    Poco::Logger::get("fuelweb/logtest")
+        .information("ТРК '7\n2024-01-01 00:00:00.000 Error fuelweb: x\r\x01'\tend");
+    azs_apps::weblog::drain();
+
+    std::string text = readFile(file);
+    EXPECT_NE(text.find("Information fuelweb/logtest: ТРК '7\\n2024-01-01 00:00:00.000 Error fuelweb: "
+                        "x\\r\\x01'\tend\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+
     Poco::Channel::Ptr none;
     Poco::Logger::root().setChannel(none);
     Poco::Logger::setChannel("", none);
