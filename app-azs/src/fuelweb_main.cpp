@@ -154,12 +154,12 @@ int runCycles(int argc, char** argv)
                 log.debug("Поддержка отладочных сообщений включена");
                 svc->run();
             }
-            if (got_sighup == 0) {
+            // Read and clear in one step: a SIGHUP that lands in between must not turn into a stop.
+            if (got_sighup.exchange(0) == 0) {
                 poco_notice(log, "Завершение работы приложения");
                 return 0;
             }
             poco_warning(log, "Рестарт приложения");
-            got_sighup = 0;
             retired.add(std::move(svc));
         }
     } catch (const Poco::Exception& e) {
