@@ -118,6 +118,9 @@ public:
     int _readPriceBlock(acfg_data& cfg, int& err);
 
 private:
+    // Drops what the controller sent before this command went out (see _sendCommand).
+    void _discardStaleInput();
+
     int wplace = 20;
     int wplace_typ = 14;
     int paymnt = 8880;

@@ -1,4 +1,6 @@
 // Connection, registration recovery and the transport of one command on the control port.
+#include <sys/socket.h>
+
 #include <Poco/Logger.h>
 
 #include <stdexcept>
@@ -110,6 +112,28 @@ int pcuControl::reconnectCtlSock(cntlMsgResult& res, int& err)
     return r;
 }
 
+// Only one command is ever outstanding on a session, so whatever is already waiting when a new
+// command goes out belongs to an earlier one: a reply that came after its reader gave up, or lines
+// after the end of a block. Left in place it would be read as the answer to the new command and
+// every later answer would be one command behind.
+void pcuControl::_discardStaleInput()
+{
+    constexpr size_t kMaxDiscard = 65536;  // a controller that floods must not hold us here
+    std::string stale;
+    stale.swap(pending);
+    char chunk[1024];
+    while (stale.size() < kMaxDiscard) {
+        const ssize_t n = ::recv(sockfd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n == 0) peerClosed = true;  // the write or read that follows reports the closed peer
+        if (n <= 0) break;
+        stale.append(chunk, static_cast<size_t>(n));
+    }
+    if (stale.empty()) return;
+    constexpr size_t kShown = 200;
+    ctlLog().warning("Отброшены данные контролера, полученные до отправки команды [" +
+                     stale.substr(0, kShown) + (stale.size() > kShown ? "..." : "") + "]");
+}
+
 int pcuControl::_sendCommand(const std::string& cmd)
 {
     Poco::Logger& lg = ctlLog();
@@ -121,6 +145,7 @@ int pcuControl::_sendCommand(const std::string& cmd)
         lg.error("Не задана команда для записи в сокет");
         return -1;
     }
+    _discardStaleInput();
     if (lg.debug()) lg.debug("Запись в сокет [" + cmd + "]");
     const int rc = write(cmd);
     // A write that went out but left an error on the socket is only logged: the read that follows

@@ -1,7 +1,9 @@
 // Pump commands against the controller simulator: exact command lines, lazy registration, pump
 // range, replies and the not-connected path.
+#include <chrono>
 #include <cmath>
 #include <functional>
+#include <thread>
 
 #include "simSession.h"
 
@@ -222,6 +224,27 @@ TEST_F(SimReplies, DelayedReplyWithinTheBudget)
     ASSERT_EQ(ctl->register_wrkplace(res, err), 1);
     pcu.delayNext("GETPRS", 20);  // 2 s nominal of the 10 s budget
     EXPECT_EQ(ctl->get_price(res, err, 92, 1), 1);
+}
+
+// A reply that arrives after its reader gave up must not be taken for the answer to the next
+// command; otherwise every later answer on the session is one command behind.
+TEST_F(SimReplies, LateReplyIsNotTakenForTheNextCommand)
+{
+    ASSERT_EQ(ctl->register_wrkplace(res, err), 1);
+    pcu.delayNext("GETPRS", 150);  // 15 s nominal: past the 10 s budget
+    EXPECT_EQ(ctl->get_price(res, err, 92, 1), -1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the late reply is in
+
+    cmdMsgResult_clear(res);
+    EXPECT_EQ(ctl->reserve_trk(1, res, err, 92, -1), 1);
+    EXPECT_EQ(res.Cmd, "PWORK");
+    bool hasVal = false;
+    for (const cntlMsgEm& em : res.vlist) hasVal = hasVal || em.name == "VAL";
+    EXPECT_TRUE(hasVal);
+    bool logged = false;
+    for (const std::string& t : logs.texts(LOG_CTL, Message::PRIO_WARNING))
+        logged = logged || t.find("Отброшены данные контролера") == 0;
+    EXPECT_TRUE(logged);
 }
 
 TEST_F(SimReplies, NoReplyAndClosedConnection)
