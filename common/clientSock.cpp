@@ -220,10 +220,14 @@ std::string clientSock::readln()
     errcode = 0;
     const int64_t deadline = timeSrc().nowUs() + kReadlnBudgetUs;
     bool readFailed = false;
+    bool quiet = false;
     int failures = 0;
     while (pending.find('\n') == std::string::npos && pending.size() <= kMaxPending) {
         int ready = _waitReadable(deadline, failures);
-        if (ready == 0) break;
+        if (ready == 0) {
+            quiet = true;
+            break;
+        }
         if (ready < 0) continue;
         ssize_t n = ::recv(sockfd, buf, sizeof buf - 1, MSG_DONTWAIT);
         if (n > 0) {
@@ -242,6 +246,10 @@ std::string clientSock::readln()
     }
     if (pending.empty()) return line;
     size_t lf = pending.find('\n');
+    // The budget ran out in the middle of a line: keep the start for the next call instead of
+    // handing it out as a line of its own. A cut line reads as a plausible shorter one ("RES=12"
+    // as "RES=1", a volume with its last digits missing), and its rest would come as a second one.
+    if (quiet && lf == std::string::npos) return line;
     line = pending.substr(0, lf);
     if (readFailed || lf == std::string::npos) {
         pending.clear();

@@ -19,6 +19,9 @@
 // - Waits interrupted by a signal (EINTR) are resumed with the time left in their budget.
 // - Text left over from an earlier connection is dropped by a successful connect(), so a partial
 //   or unread line of a dead connection never joins the first line of the next one.
+// - When the 10 s budget of readln() runs out in the middle of a line, the start of the line stays
+//   pending and readln() returns empty (error 0); the next call completes it. Handing the start out
+//   as a line would let a cut line pass for a shorter valid one.
 // - Budgets are nominal microseconds of pcudata::timeSrc(), so tests can compress them.
 #include <netinet/in.h>
 
@@ -47,8 +50,8 @@ public:
 
     // 0 when every byte was written, 1 otherwise (not connected: error code untouched).
     int write(const std::string& text);
-    // Next line without its line feed; a partial line when the 10 s budget runs out or the peer
-    // closes; more than 4095 bytes without a line feed as they are; empty when nothing arrived.
+    // Next line without its line feed; a partial line when the peer closes or a read fails; more
+    // than 4095 bytes without a line feed as they are; empty when no whole line arrived in 10 s.
     std::string readln();
     // Everything that arrives within 5 s or until the peer closes.
     std::string read();

@@ -207,6 +207,19 @@ TEST_F(ClientSockReadln, NothingArrivingEndsAfterTheNominalBudgetWithoutError)
     EXPECT_FALSE(sock.hasError());
 }
 
+TEST_F(ClientSockReadln, LineCutByAQuietSpellIsKeptUntilItsEndArrives)
+{
+    scaledTimeSource fast(1000.0);  // the 10 s budget lasts 10 ms
+    timeSourceGuard guard(&fast);
+    S srv({S::say("@0012PWORK;RES=1"), S::pause(100), S::say("2;\n")});
+    clientSock sock("127.0.0.1", srv.port());
+    EXPECT_EQ(sock.readln(), "");  // not "@0012PWORK;RES=1"
+    EXPECT_EQ(sock.errCode(), 0);
+    std::string line;
+    for (int i = 0; i < 100 && line.empty(); ++i) line = sock.readln();
+    EXPECT_EQ(line, "@0012PWORK;RES=12;");
+}
+
 TEST_F(ClientSockReadln, WrappedDescriptorReadsAndDisconnectedObjectLeavesErrorAlone)
 {
     int pair[2];
