@@ -1,5 +1,6 @@
 #include "clientSock.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -20,6 +21,9 @@ const int64_t kWriteBudgetUs = 5000000;
 const int64_t kReadlnBudgetUs = 10000000;
 const int64_t kReadBudgetUs = 5000000;
 const int64_t kReconnectPauseUs = 500000;
+// A host that silently drops the handshake would otherwise hold each attempt for the kernel's own
+// SYN time-out (about two minutes): the monitor loop or a request would hang for many minutes.
+const int64_t kConnectTimeoutUs = 5000000;
 const int64_t kFailedWaitPauseUs = 1000;
 const int kMaxFailedWaits = 12;
 const size_t kMaxPending = 4095;
@@ -121,6 +125,7 @@ int clientSock::_attemptConnect()
             _closeSocket();
             return -1;
         }
+        _renewSocket();
         timeSrc().sleepUs(retryPauseUs);
     }
     // Bytes of an earlier connection do not belong to this stream.
@@ -131,13 +136,26 @@ int clientSock::_attemptConnect()
 
 int clientSock::_connectOnce()
 {
-    if (::connect(sockfd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return 0;
-    if (errno != EINTR) return -1;
-    // A signal does not stop the handshake; wait for its outcome as the blocking call would have.
-    pollfd p{sockfd, POLLOUT, 0};
-    while (::poll(&p, 1, -1) < 0) {
-        if (errno != EINTR) return -1;
+    const int flags = ::fcntl(sockfd, F_GETFL);
+    if (flags < 0 || ::fcntl(sockfd, F_SETFL, flags | O_NONBLOCK) != 0) return -1;
+    int rc = ::connect(sockfd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    if (rc != 0 && (errno == EINPROGRESS || errno == EINTR)) rc = _finishConnect();
+    const int saved = errno;
+    // The rest of the class waits with poll() itself and expects a blocking descriptor.
+    if (sockfd >= 0) ::fcntl(sockfd, F_SETFL, flags);
+    errno = saved;
+    return rc == 0 ? 0 : -1;
+}
+
+// Waits for a handshake in progress, at most kConnectTimeoutUs.
+int clientSock::_finishConnect()
+{
+    const int ready = _waitFor(POLLOUT, timeSrc().nowUs() + kConnectTimeoutUs);
+    if (ready == 0) {
+        errno = ETIMEDOUT;
+        return -1;
     }
+    if (ready < 0) return -1;
     int soerr = 0;
     socklen_t len = sizeof soerr;
     if (::getsockopt(sockfd, SOL_SOCKET, SO_ERROR, &soerr, &len) != 0) return -1;
@@ -156,6 +174,17 @@ int clientSock::disconnect()
     }
     _closeSocket();
     return 0;
+}
+
+// A socket whose handshake failed or timed out cannot be connected again: the next attempt gets
+// a fresh one under the same descriptor number.
+void clientSock::_renewSocket()
+{
+    const int fresh = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fresh < 0) return;  // the next attempt fails on the old socket and says why
+    enable_keepalive(fresh);
+    ::dup3(fresh, sockfd, O_CLOEXEC);
+    ::close(fresh);
 }
 
 void clientSock::_closeSocket()

@@ -14,6 +14,8 @@
 //   0" (a command reply cut short reads as no reply), but isPeerClosed() turns true and hasError()
 //   reports the connection as broken with ENOTCONN, so owners that test hasError() reconnect
 //   instead of writing into a dead connection. A successful connect() clears the mark.
+// - Each connect attempt waits at most 5 s for the handshake (ETIMEDOUT), so a host that drops
+//   packets costs bounded time instead of the kernel's two-minute SYN time-out per attempt.
 // - write() spends at most 5 s waiting for the socket to take the bytes; when the budget is gone it
 //   returns 1 with error ETIMEDOUT. Writes never raise SIGPIPE: a closed peer gives EPIPE.
 // - Waits interrupted by a signal (EINTR) are resumed with the time left in their budget.
@@ -93,6 +95,8 @@ protected:
     int _resolve(const std::string& name, uint32_t portNo);
     int _attemptConnect();
     int _connectOnce();
+    int _finishConnect();
+    void _renewSocket();
     int _waitFor(short events, int64_t deadlineUs);
     int _waitReadable(int64_t deadlineUs, int& failures);
     int _appendPending(const char* data, size_t len);

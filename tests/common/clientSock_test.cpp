@@ -252,6 +252,39 @@ TEST_F(ClientSockConnect, ClosedPortFailsAfterFourAttemptsWithTheRefusal)
     EXPECT_EQ(sock.fd(), -1);
 }
 
+// A listener that never accepts and whose queue is full drops further handshakes, as a host
+// behind a silent firewall does.
+TEST_F(ClientSockConnect, HandshakeThatNeverCompletesTimesOutPerAttempt)
+{
+    int lfd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(lfd, reinterpret_cast<sockaddr*>(&a), len), 0);
+    ASSERT_EQ(::listen(lfd, 0), 0);
+    ::getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &len);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(f, reinterpret_cast<sockaddr*>(&a), len);
+        fillers.push_back(f);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    countingSource fast(1000.0);  // 5 s per attempt last 5 ms
+    timeSourceGuard guard(&fast);
+    clientSock sock;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(sock.connect("127.0.0.1", ntohs(a.sin_port)), -1);
+    EXPECT_LT(realMsSince(start), 5000);
+    EXPECT_EQ(sock.errCode(), ETIMEDOUT);
+    EXPECT_EQ(fast.sleptUs, 4500000);
+    EXPECT_EQ(sock.fd(), -1);
+    for (int f : fillers) ::close(f);
+    ::close(lfd);
+}
+
 TEST_F(ClientSockConnect, UnresolvableHostFailsAtOnceAndDropsTheOldConnection)
 {
     countingSource fast(1000.0);
