@@ -258,6 +258,16 @@ void derivePaths(settings& s)
     s.pidPath = !pidFile.empty() ? pidFile : s.runPath + "/" + progname + ".pid";
 }
 
+// The daemon changes its directory to "/" when it detaches; a relative path from the command line
+// or the configuration must keep meaning what it meant where the operator started it. The key file
+// above all: resolved from "/" it would give another segment than the web service's.
+void anchorPaths(settings& s, const std::string& cwd)
+{
+    for (std::string* path : {&s.keyFile, &s.logFile, &s.errFile, &s.pidPath}) {
+        if (!path->empty() && (*path)[0] != '/') *path = cwd + "/" + *path;
+    }
+}
+
 int serverMain(int argc, char* argv[])
 {
     std::setlocale(LC_ALL, "C");
@@ -272,6 +282,7 @@ int serverMain(int argc, char* argv[])
     if (rc == CONTINUE) rc = loadConfig(config_file, s);
     if (rc != CONTINUE) return rc;
     applyOptions(s);
+    anchorPaths(s, cwd);
     rc = detach(s.pidPath, s.logFile, s.errFile);
     if (rc != CONTINUE) return rc;
     return runMonitor(s);

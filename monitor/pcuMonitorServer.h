@@ -52,6 +52,8 @@ int loadConfig(const std::string& file, settings& s);
 // Host and port from the command line over the configuration, then the file paths.
 void applyOptions(settings& s);
 void derivePaths(settings& s);
+// Makes the derived paths absolute against cwd, the directory the program was started in.
+void anchorPaths(settings& s, const std::string& cwd);
 
 // Pid stored in a pid file, or 0 when the file is missing, unreadable or holds no positive number.
 pid_t readPidFile(const std::string& path);

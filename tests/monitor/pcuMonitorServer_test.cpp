@@ -168,6 +168,24 @@ TEST_F(DaemonRun, DetachesPublishesAndStopsOnSigterm)
     EXPECT_EQ(readFile(dir.file("pcuMonitorServer.err")), "");
 }
 
+// The daemon works from "/" once detached; relative paths still name the starting directory.
+TEST_F(DaemonRun, RelativePathsKeepNamingTheStartingDirectory)
+{
+    writeFile(dir.file("cfg.json"),
+              "{\"fuelweb\": {\"tmp_path\": \".\", \"run_path\": \".\", \"log_path\": \".\"}}");
+    processResult r = runProcess(
+        {daemonBinary(), "--config", "cfg.json", "-H", "127.0.0.1", "-P", std::to_string(pcu->monPort())},
+        dir.path);
+    ASSERT_EQ(r.status, 0) << r.err;
+    daemonPid = static_cast<pid_t>(std::atoi(readFile(pidPath()).c_str()));
+    ASSERT_GT(daemonPid, 1);
+    ASSERT_EQ(seg.shmInit(), 0);
+    EXPECT_TRUE(waitFor([&] { return seg.getTrkState(1)->trk == 1; })) << "published into our key file";
+    EXPECT_TRUE(waitFor([&] { return logText().find("установлено") != std::string::npos; }));
+    ASSERT_EQ(::kill(daemonPid, SIGTERM), 0);
+    EXPECT_EQ(waitDaemon(), 0);
+}
+
 TEST_F(DaemonRun, Sigusr1RewritesThePidFileAndEnds)
 {
     writeConfig(dir.path);
