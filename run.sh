@@ -99,8 +99,10 @@ done
 
 cleanup() {
     trap - INT TERM EXIT
-    echo
-    echo "== stopping"
+    # Output may go to a pipe whose reader died with the same Ctrl-C: the stop must not die with it.
+    trap '' PIPE
+    set +e
+    printf '\n== stopping\n' 2>/dev/null
     stop_all
 }
 trap cleanup INT TERM EXIT
