@@ -1,24 +1,16 @@
 // The station configuration (ACFG) and price (APRS) requests and their block readers.
 #include <Poco/Logger.h>
 
+#include <cerrno>
 #include <stdexcept>
 #include <string>
 
+#include "ctlLog.h"
 #include "pcuControl.h"
 
 namespace pcudata {
 
 namespace {
-
-// Module name with a Cyrillic "с" (U+0441), as the operators' log filters expect it.
-Poco::Logger& cfgLog()
-{
-    return Poco::Logger::get("fuelweb/\xD1\x81tl");
-}
-
-constexpr int kEIO = 5;
-constexpr int kEOVERFLOW = 75;
-constexpr int kENOTCONN = 107;
 
 enum class section { awaitHeader, between, products, payments, tanks, pumps, skip };
 
@@ -73,12 +65,12 @@ std::string readLine(clientSock& sock, int& err)
     try {
         line = sock.readln();
     } catch (const std::length_error& e) {
-        cfgLog().error(std::string("Ошибка чтения данных из сокета (Length error): ") + e.what());
-        err = kEOVERFLOW;
+        ctlLogCyr().error(std::string("Ошибка чтения данных из сокета (Length error): ") + e.what());
+        err = EOVERFLOW;
         return std::string();
     }
     if (!line.empty() && (sock.isPeerClosed() || sock.errCode() != 0)) {
-        cfgLog().error("Соединение закрыто контролером, строка ответа неполная [" + line + "]");
+        ctlLogCyr().error("Соединение закрыто контролером, строка ответа неполная [" + line + "]");
         line.clear();
     }
     return line;
@@ -88,7 +80,7 @@ std::string readLine(clientSock& sock, int& err)
 // RES when the first line answers another command; -1 when no usable header came.
 int readBlock(clientSock& sock, const blockKind& kind, acfg_data& cfg, int& err)
 {
-    Poco::Logger& lg = cfgLog();
+    Poco::Logger& lg = ctlLogCyr();
     section state = section::awaitHeader;
     int result = -1;
     err = 0;
@@ -100,7 +92,7 @@ int readBlock(clientSock& sock, const blockKind& kind, acfg_data& cfg, int& err)
             cntlMsgResult head;
             cmdMsgResult_clear(head);
             if (parse_to_cntlres(line, head) < 0) {
-                err = kEIO;
+                err = EIO;
                 return result;
             }
             if (head.Cmd != kind.cmd) {
@@ -125,12 +117,12 @@ int pcuControl::getAzsCfg(acfg_data& cfg, int& err)
 {
     if (!isConnected()) {
         registered = false;
-        err = kENOTCONN;
+        err = ENOTCONN;
         return -1;
     }
-    cfgLog().information("Запрос конфигурации АЗС");
+    ctlLogCyr().information("Запрос конфигурации АЗС");
     if (_sendCommand("@!ACFG\n") != 0) {
-        err = kEIO;
+        err = EIO;
         return -1;
     }
     return _readCfBlock(cfg, err) == 0 ? 0 : -1;
@@ -140,12 +132,12 @@ int pcuControl::getAzsPrs(acfg_data& cfg, int& err)
 {
     if (!isConnected()) {
         registered = false;
-        err = kENOTCONN;
+        err = ENOTCONN;
         return -1;
     }
-    cfgLog().information("Запрос цен АЗС");
+    ctlLogCyr().information("Запрос цен АЗС");
     if (_sendCommand("@!APRS\n") != 0) {
-        err = kEIO;
+        err = EIO;
         return -1;
     }
     return _readPriceBlock(cfg, err) == 0 ? 0 : -1;
@@ -155,8 +147,8 @@ int pcuControl::_readCfBlock(acfg_data& cfg, int& err)
 {
     if (!isConnected()) {
         registered = false;
-        cfgLog().error("Отсутсвует соединение с сокетом");
-        err = kENOTCONN;
+        ctlLogCyr().error("Отсутсвует соединение с сокетом");
+        err = ENOTCONN;
         return -1;
     }
     return readBlock(*this, {"ACFG", false}, cfg, err);
@@ -166,8 +158,8 @@ int pcuControl::_readPriceBlock(acfg_data& cfg, int& err)
 {
     if (!isConnected()) {
         registered = false;
-        cfgLog().error("Отсутсвует соединение с сокетом");
-        err = kENOTCONN;
+        ctlLogCyr().error("Отсутсвует соединение с сокетом");
+        err = ENOTCONN;
         return -1;
     }
     return readBlock(*this, {"APRS", true}, cfg, err);

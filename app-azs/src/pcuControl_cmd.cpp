@@ -1,26 +1,19 @@
 // The pump commands of the control port and the retried transaction step built on them.
 #include <Poco/Logger.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
 
+#include "ctlLog.h"
 #include "pcuControl.h"
 #include "timeSource.h"
 
 namespace pcudata {
 
 namespace {
-
-Poco::Logger& ctlLog()
-{
-    return Poco::Logger::get("fuelweb/ctl");
-}
-
-constexpr int kEIO = 5;
-constexpr int kEINVAL = 22;
-constexpr int kENOTCONN = 107;
 
 // How a command checks its pump number before anything goes on the wire.
 enum class pumpCheck { none, silent, logged };
@@ -42,17 +35,17 @@ int commandPrologue(pcuControl& ctl, const cmdFrame& f, cntlMsgResult& res, int&
     if (!ctl.isConnected()) {
         if (f.logNotConnected) lg.error("Отсутсвует соединение с сокетом");
         ctl.close();  // there is no descriptor left; this only forgets the registration
-        err = kENOTCONN;
+        err = ENOTCONN;
         return -1;
     }
     if (f.check != pumpCheck::none && (f.num < 1 || f.num > 32)) {
         if (f.check == pumpCheck::logged) lg.error("ТРК за пределом допустимых значений");
-        err = kEINVAL;
+        err = EINVAL;
         return -1;
     }
     if (!f.argsFit) {
         lg.error("Значения заказа не умещаются в команду контролера");
-        err = kEINVAL;
+        err = EINVAL;
         return -1;
     }
     if (!ctl.is_registered()) {
@@ -72,7 +65,7 @@ int exchange(pcuControl& ctl, const std::string& line, const std::string& info, 
 {
     ctlLog().information(info);
     if (ctl._sendCommand(line) != 0) {
-        err = kEIO;
+        err = EIO;
         return -1;
     }
     return ctl._readResult(res, err);
@@ -128,14 +121,14 @@ int pcuControl::register_wrkplace(cntlMsgResult& res, int& err)
 {
     if (!isConnected()) {
         registered = false;
-        err = kENOTCONN;
+        err = ENOTCONN;
         return -1;
     }
     const std::string line = "@!REGM" + kv("NUM", wplace) + kv("TYP", wplace_typ) + ";\n";
     ctlLog().information("Регистрация рабочего места");
     if (_sendCommand(line) != 0) {
         registered = false;
-        err = kEIO;
+        err = EIO;
         return -1;
     }
     // Judged by the reply actually read: a record that still holds RES 1 from an earlier command
@@ -228,11 +221,11 @@ int pcuControl::_recreate_trk_transaction(int num, const std::string& order, cnt
     int r = -1;
     for (int k = 0; k < 3; ++k) {
         if (lg.debug()) lg.debug("Статус ТРК : " + std::to_string(step) + " " + name);
-        if (!isConnected() || hasError() || err == kEIO) {
+        if (!isConnected() || hasError() || err == EIO) {
             err = 0;
             cmdMsgResult_clear(res);
             r = reconnectCtlSock(res, err);
-            if (!(r == 1 && err != kEIO && err != kENOTCONN && res.Res == 1)) {
+            if (!(r == 1 && err != EIO && err != ENOTCONN && res.Res == 1)) {
                 disconnect();
                 timeSrc().sleepUs(500000);
                 continue;

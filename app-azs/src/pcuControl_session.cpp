@@ -3,9 +3,11 @@
 
 #include <Poco/Logger.h>
 
+#include <cerrno>
 #include <stdexcept>
 #include <string>
 
+#include "ctlLog.h"
 #include "pcuControl.h"
 #include "timeSource.h"
 
@@ -13,22 +15,7 @@ namespace pcudata {
 
 namespace {
 
-// Operators search the logs by these module names; the second is spelt with a Cyrillic "с"
-// (U+0441) and must stay so, or the lines fall out of the existing log filters.
-Poco::Logger& ctlLog()
-{
-    return Poco::Logger::get("fuelweb/ctl");
-}
-
-Poco::Logger& ctlLogCyr()
-{
-    return Poco::Logger::get("fuelweb/\xD1\x81tl");
-}
-
 constexpr int64_t kSecondUs = 1000000;
-constexpr int kEIO = 5;
-constexpr int kEOVERFLOW = 75;
-constexpr int kENOTCONN = 107;
 
 std::string attemptTag(int i, int tries)
 {
@@ -89,22 +76,22 @@ int pcuControl::reconnectCtlSock(cntlMsgResult& res, int& err)
     registered = false;
     if (isConnected()) {
         disconnect();
-        err = kENOTCONN;
+        err = ENOTCONN;
     }
     const std::string address = host;
     if (!open(address, port)) {
         disconnect();
-        err = kENOTCONN;
+        err = ENOTCONN;
         return -1;
     }
     if (hasError()) {
         disconnect();
-        err = kEIO;
+        err = EIO;
         return -1;
     }
     cmdMsgResult_clear(res);
     const int r = register_wrkplace(res, err);
-    if (r == -1 || err == kEIO || err == kENOTCONN) {
+    if (r == -1 || err == EIO || err == ENOTCONN) {
         ctlLogCyr().error("Ошибка перерегистрации рабочего места");
     } else if (res.Res != 1) {
         Poco::Logger::get("fuelweb/fueling").error("Ошибка перерегистрации рабочего места");
@@ -160,7 +147,7 @@ int pcuControl::_readResult(cntlMsgResult& res, int& err)
     if (!isConnected()) {
         registered = false;
         lg.error("Отсутсвует соединение с сокетом");
-        err = kENOTCONN;
+        err = ENOTCONN;
         return -1;
     }
     err = 0;
@@ -172,7 +159,7 @@ int pcuControl::_readResult(cntlMsgResult& res, int& err)
             line = readln();
         } catch (const std::length_error& e) {
             lg.error(std::string("Ошибка чтения данных из сокета (Length error): ") + e.what());
-            err = kEOVERFLOW;
+            err = EOVERFLOW;
         }
         if (!line.empty() && (isPeerClosed() || errCode() != 0)) {
             // The line lost its end with the connection (closed, or reset: the reader then keeps
@@ -184,7 +171,7 @@ int pcuControl::_readResult(cntlMsgResult& res, int& err)
         if (line.empty()) break;
         if (lg.debug()) lg.debug("Чтение сокета  [" + line + "]");
         if (parse_to_cntlres(line, res) < 0) {
-            err = kEIO;
+            err = EIO;
             break;
         }
         result = res.Res;
