@@ -109,6 +109,22 @@ void readHose(const std::string& segment, acfg_pump_data& pump)
     pump.hoses.push_back(hose);
 }
 
+// Product and payment lines: every KEY=VALUE field of every group fills one record, appended once.
+template <class Rec>
+int appendKeyedRecord(const std::string& line, std::vector<Rec>& list,
+                      void (*apply)(const std::string&, const std::string&, Rec&))
+{
+    if (!startsWithNum(line)) return -1;
+    Rec rec;
+    for (const std::string& field : lineFields(line)) {
+        std::string key, value;
+        _read_par_vals_str(field, key, value);
+        apply(key, value, rec);
+    }
+    list.push_back(rec);
+    return 0;
+}
+
 }  // namespace
 
 void _read_par_vals_str(const std::string& field, std::string& key, std::string& value)
@@ -137,28 +153,12 @@ void _read_par_vals_long(const std::string& field, std::string& key, int64_t& va
 
 int _read_prods_rec(const std::string& line, std::vector<acfg_prod_data>& list)
 {
-    if (!startsWithNum(line)) return -1;
-    acfg_prod_data rec;
-    for (const std::string& field : lineFields(line)) {
-        std::string key, value;
-        _read_par_vals_str(field, key, value);
-        readProdField(key, value, rec);
-    }
-    list.push_back(rec);
-    return 0;
+    return appendKeyedRecord(line, list, readProdField);
 }
 
 int _read_payms_rec(const std::string& line, std::vector<acfg_paym_data>& list)
 {
-    if (!startsWithNum(line)) return -1;
-    acfg_paym_data rec;
-    for (const std::string& field : lineFields(line)) {
-        std::string key, value;
-        _read_par_vals_str(field, key, value);
-        readPaymField(key, value, rec);
-    }
-    list.push_back(rec);
-    return 0;
+    return appendKeyedRecord(line, list, readPaymField);
 }
 
 int _read_tanks_rec(const std::string& line, std::vector<acfg_tank_data>& list)
