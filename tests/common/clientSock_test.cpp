@@ -15,6 +15,8 @@
 
 #include "timeSource.h"
 
+#include "testSupport.h"
+
 using namespace pcudata;
 
 namespace {
@@ -108,19 +110,7 @@ private:
     }
 };
 
-// A loopback port on which nothing listens.
-uint32_t closedPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+using testsupport::closedPort;
 
 int64_t realMsSince(std::chrono::steady_clock::time_point start)
 {

@@ -15,6 +15,7 @@
 #include <new>
 #include <thread>
 
+#include "testSupport.h"
 #include "timeSource.h"
 
 using namespace pcudata;
@@ -46,13 +47,7 @@ protected:
         ::unlink(keyPath.c_str());
     }
 
-    void removeSegment()
-    {
-        key_t key = ::ftok(keyPath.c_str(), 'M');
-        if (key == -1) return;
-        int id = ::shmget(key, 0, 0);
-        if (id >= 0) ::shmctl(id, IPC_RMID, nullptr);
-    }
+    void removeSegment() { testsupport::removeSegment(keyPath); }
 
     // Runs shmInit and returns what it wrote to standard error.
     std::string initCapturingStderr(shmSegment& s, int32_t& rc)

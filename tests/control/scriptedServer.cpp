@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "testSupport.h"
+
 namespace ctltest {
 
 namespace {
@@ -41,13 +43,6 @@ void sendAll(int fd, const std::string& data)
 }
 
 }  // namespace
-
-uint16_t closedPort()
-{
-    uint16_t port = 0;
-    ::close(bindLoopback(port));
-    return port;
-}
 
 scriptedServer::scriptedServer()
 {

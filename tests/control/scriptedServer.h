@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "testSupport.h"
+
 namespace ctltest {
 
 struct scriptedReply {
@@ -45,7 +47,6 @@ private:
     bool answer(int fd, const std::string& line);
 };
 
-// A loopback port that nothing listens on (bound, read and released again).
-uint16_t closedPort();
+using testsupport::closedPort;
 
 }  // namespace ctltest

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "testSupport.h"
 #include "timeSource.h"
 #include "trkState.h"
 
@@ -30,13 +31,7 @@ public:
         removeSegment(path);
         ::unlink(path.c_str());
     }
-    static void removeSegment(const std::string& keyPath)
-    {
-        key_t key = ::ftok(keyPath.c_str(), pcudata::SHM_PROJECT_ID);
-        if (key == -1) return;
-        int id = ::shmget(key, 0, 0);
-        if (id >= 0) ::shmctl(id, IPC_RMID, nullptr);
-    }
+    static void removeSegment(const std::string& keyPath) { testsupport::removeSegment(keyPath); }
     std::string path;
 };
 

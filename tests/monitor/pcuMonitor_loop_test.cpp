@@ -13,6 +13,8 @@
 #include "pcuMonitor.h"
 #include "pcuSimulator.h"
 
+#include "testSupport.h"
+
 using namespace pcudata;
 
 namespace {
@@ -29,19 +31,7 @@ sim::stationConfig quietStation()
     return cfg;
 }
 
-// A loopback port with nobody listening.
-int closedPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+using testsupport::closedPort;
 
 class MonitorLoop : public ::testing::Test {
 protected:

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "testSupport.h"
+
 namespace montest {
 
 struct processResult {
@@ -81,17 +83,7 @@ inline processResult runProcess(const std::vector<std::string>& args, const std:
     return r;
 }
 
-inline std::string readFile(const std::string& path)
-{
-    std::string text;
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return text;
-    char buf[4096];
-    ssize_t n = 0;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-    ::close(fd);
-    return text;
-}
+using testsupport::readFile;
 
 inline void writeFile(const std::string& path, const std::string& text)
 {

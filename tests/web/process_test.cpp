@@ -15,19 +15,14 @@
 #include <sstream>
 #include <thread>
 
+#include "testSupport.h"
 #include "webTestSupport.h"
 
 extern char** environ;
 
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::readFile;
 
 size_t countOf(const std::string& text, const std::string& what)
 {

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "testSupport.h"
 #include "webConfig.h"
 
 namespace webtest {
@@ -35,10 +36,7 @@ tempDir::~tempDir()
 
 void tempDir::removeSegment() const
 {
-    key_t key = ::ftok(keyFile().c_str(), 'M');
-    if (key == -1) return;
-    int id = ::shmget(key, 0, 0);
-    if (id >= 0) ::shmctl(id, IPC_RMID, nullptr);
+    testsupport::removeSegment(keyFile());
 }
 
 segmentView::segmentView(const std::string& keyFile)

@@ -12,17 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include "testSupport.h"
 #include "webTestSupport.h"
 
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::readFile;
 
 TEST(WebLog, LevelNamesOfTheConfiguration)
 {

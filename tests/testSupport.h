@@ -1,0 +1,50 @@
+#pragma once
+// Small helpers shared by every test program: loopback ports, the private shared segment of a
+// test's key file, reading a file whole.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace testsupport {
+
+// A loopback port on which nothing listens (bound once to get a free number, then closed).
+inline uint16_t closedPort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// Removes the segment made from a test's key file, if there is one.
+inline void removeSegment(const std::string& keyPath)
+{
+    key_t key = ::ftok(keyPath.c_str(), 'M');
+    if (key == -1) return;
+    int id = ::shmget(key, 0, 0);
+    if (id >= 0) ::shmctl(id, IPC_RMID, nullptr);
+}
+
+// The whole file, or empty when it cannot be read.
+inline std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace testsupport
