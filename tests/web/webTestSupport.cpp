@@ -41,25 +41,13 @@ void tempDir::removeSegment() const
 
 segmentView::segmentView(const std::string& keyFile)
 {
-    FILE* f = std::fopen(keyFile.c_str(), "a");
-    if (f != nullptr) std::fclose(f);
-    key_t key = ::ftok(keyFile.c_str(), 'M');
-    bool created = true;
-    int id = ::shmget(key, pcudata::SHM_SEGMENT_SIZE, IPC_CREAT | IPC_EXCL | 0666);
-    if (id < 0) {
-        created = false;
-        id = ::shmget(key, pcudata::SHM_SEGMENT_SIZE, 0666);
-    }
-    if (id < 0) return;
-    void* addr = ::shmat(id, nullptr, 0);
-    if (addr == reinterpret_cast<void*>(-1)) return;
-    shm = static_cast<pcudata::sharedTrk_t*>(addr);
-    if (created) pcudata::sharedTrk_init(*shm);
+    seg.setIpcPath(keyFile);
+    if (seg.shmInit() == 0) shm = seg.shm;
 }
 
 segmentView::~segmentView()
 {
-    if (shm != nullptr) ::shmdt(shm);
+    seg.shmStop();
 }
 
 pcudata::trkState_t& segmentView::publish(int n, int status)

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "shmSegment.h"
 #include "trkState.h"
 #include "webService.h"
 
@@ -32,8 +33,8 @@ private:
     std::string dir;
 };
 
-// Attaches the segment of a key file directly, the way the monitor daemon does, so that a test can
-// publish pump records.
+// Attaches the segment of a key file as the monitor daemon does, so that a test can publish pump
+// records.
 class segmentView {
 public:
     explicit segmentView(const std::string& keyFile);
@@ -45,6 +46,7 @@ public:
     pcudata::trkState_t& publish(int n, int status = 3);
 
 private:
+    pcudata::shmSegment seg;
     pcudata::sharedTrk_t* shm = nullptr;
 };
 
