@@ -39,6 +39,11 @@ fuelweb::fuelweb(webService& service)
 
 fuelweb::~fuelweb() = default;
 
+std::unique_ptr<application> fuelweb::make(webService& service)
+{
+    return std::make_unique<fuelweb>(service);
+}
+
 void fuelweb::readConfiguration()
 {
     const webConfig& cfg = srv.config();

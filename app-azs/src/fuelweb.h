@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "application.h"
 #include "httpContext.h"
 #include "pcuControl.h"
 #include "ping.h"
@@ -17,16 +18,18 @@ namespace azs_apps {
 
 class webService;
 
-class fuelweb {
+class fuelweb : public application {
 public:
     explicit fuelweb(webService& service);
-    virtual ~fuelweb();
+    // What the service's pool calls to make root objects.
+    static std::unique_ptr<application> make(webService& service);
+    ~fuelweb() override;
     fuelweb(const fuelweb&) = delete;
     fuelweb& operator=(const fuelweb&) = delete;
 
     // Serves one request whose path below the script path is path. False when no pattern matches
     // (the service answers 404 then).
-    bool serve(const std::shared_ptr<httpContext>& ctx, const std::string& path);
+    bool serve(const std::shared_ptr<httpContext>& ctx, const std::string& path) override;
 
     // Answer to the bare script path: 412 with an empty body.
     void default_response();

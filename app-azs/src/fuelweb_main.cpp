@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "fuelweb.h"
 #include "webConfig.h"
 #include "webService.h"
 #include "weblog.h"
@@ -146,7 +147,7 @@ int runCycles(int argc, char** argv)
     try {
         std::string path = configPath(argc, argv);
         for (;;) {
-            auto svc = std::make_unique<webService>(azs_apps::webConfig::fromFile(path));
+            auto svc = std::make_unique<webService>(azs_apps::webConfig::fromFile(path), azs_apps::fuelweb::make);
             configureLogging(svc->config());
             {
                 liveService live(*svc);

@@ -112,6 +112,12 @@ TEST(ServiceRoutingConfig, BenchRouteIsHiddenByDefaultAndScriptPathIsConfigurabl
     EXPECT_EQ(webtest::httpGet(svc.port(), "/api/fuelweb").status, 404);
 }
 
+// The pool hands out the framework's application type; these tests register routes on the root.
+azs_apps::fuelweb& rootOf(azs_apps::appPool::lease& app)
+{
+    return static_cast<azs_apps::fuelweb&>(*app);
+}
+
 TEST(ServiceRoutingConfig, ObjectsAreMadeOnDemandAndReused)
 {
     webtest::runningService svc(webtest::configWith(""));
@@ -130,7 +136,7 @@ TEST(RequestContext, EarlyAnswerReachesTheClientWhileTheHandlerWorks)
     webtest::httpGet(svc.port(), "/api/fuelweb");
     {
         auto app = svc.service().apps().acquire();
-        app->dispatcher().assign("^/slow$", [&, a = &*app] {
+        rootOf(app).dispatcher().assign("^/slow$", [&, a = &rootOf(app)] {
             auto ctx = a->release_context();
             ctx->status(200);
             ctx->out("early");
@@ -154,7 +160,7 @@ TEST(RequestContext, QueryAndFormParametersAndRawBody)
     std::string seen;
     {
         auto app = svc.service().apps().acquire();
-        app->dispatcher().assign("^/echo$", [&, a = &*app] {
+        rootOf(app).dispatcher().assign("^/echo$", [&, a = &rootOf(app)] {
             azs_apps::httpContext& c = a->context();
             seen = c.method() + "|" + c.get("q") + "|" + c.post("f") + "|" + c.rawBody();
         });
@@ -176,7 +182,7 @@ TEST(RequestContext, MultipartFormFieldsAreReadAndFilePartsSkipped)
     std::string seen;
     {
         auto app = svc.service().apps().acquire();
-        app->dispatcher().assign("^/echo$", [&, a = &*app] {
+        rootOf(app).dispatcher().assign("^/echo$", [&, a = &rootOf(app)] {
             azs_apps::httpContext& c = a->context();
             seen = c.get("f") + "|" + c.post("f") + "|" + c.post("upload");
         });
@@ -198,7 +204,7 @@ TEST(RequestContext, HandlerThatThrowsGets500AndBodyOverLimitGets413)
     webtest::httpGet(svc.port(), "/api/fuelweb");
     {
         auto app = svc.service().apps().acquire();
-        app->dispatcher().assign("^/boom$", [] { throw std::runtime_error("boom"); });
+        rootOf(app).dispatcher().assign("^/boom$", [] { throw std::runtime_error("boom"); });
     }
     EXPECT_EQ(webtest::httpGet(svc.port(), "/api/fuelweb/boom").status, 500);
     std::string big(azs_apps::httpContext::BODY_LIMIT + 10, 'a');

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "fuelweb.h"
 #include "testSupport.h"
 #include "webConfig.h"
 
@@ -115,7 +116,7 @@ void logCapture::clear()
 runningService::runningService(const std::string& configJson)
 {
     azs_apps::webConfig cfg = azs_apps::webConfig::fromText(configJson);
-    svc = std::make_unique<azs_apps::webService>(std::move(cfg));
+    svc = std::make_unique<azs_apps::webService>(std::move(cfg), azs_apps::fuelweb::make);
     svc->start();
     runner = std::thread([this] { svc->run(); });
 }

@@ -4,7 +4,6 @@
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
 
-#include "fuelweb.h"
 #include "requestHandler.h"
 
 namespace azs_apps {
@@ -32,13 +31,13 @@ int32_t listenPortOf(const webConfig& cfg)
 
 }  // namespace
 
-webService::webService(webConfig config)
+webService::webService(webConfig config, appFactory make)
     : cfg(std::move(config)),
       ip(cfg.getString("service.ip", "127.0.0.1")),
       listenPort(listenPortOf(cfg)),
       workers(workerCount(cfg)),
       scriptPath(cfg.getString("fuelweb.script", "/api/fuelweb")),
-      pool([this] { return std::make_unique<fuelweb>(*this); }),
+      pool([this, make] { return make(*this); }),
       threads("fuelweb", MIN_THREADS, workers, THREAD_IDLE_SEC)
 {
 }

@@ -17,11 +17,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "appPool.h"
+#include "application.h"
 #include "webConfig.h"
 
 namespace azs_apps {
@@ -31,7 +33,10 @@ public:
     static constexpr int32_t DEFAULT_PORT = 8080;
     static constexpr int32_t DEFAULT_WORKERS = 64;
 
-    explicit webService(webConfig config);
+    // Makes the root application objects of this service life, on demand.
+    using appFactory = std::function<std::unique_ptr<application>(webService&)>;
+
+    webService(webConfig config, appFactory make);
     // Stops listening, lets the requests in progress finish (their whole work, not only their
     // answers) and then releases the application objects.
     ~webService();

@@ -11,25 +11,25 @@
 
 namespace azs_apps {
 
-class fuelweb;
+class application;
 
 class appPool {
 public:
-    using factory = std::function<std::unique_ptr<fuelweb>()>;
+    using factory = std::function<std::unique_ptr<application>()>;
 
     // An object on loan for one request; it goes back to the pool when the lease ends.
     class lease {
     public:
-        lease(appPool& pool, std::unique_ptr<fuelweb> app);
+        lease(appPool& pool, std::unique_ptr<application> app);
         ~lease();
         lease(const lease&) = delete;
         lease& operator=(const lease&) = delete;
-        fuelweb& operator*() const { return *app; }
-        fuelweb* operator->() const { return app.get(); }
+        application& operator*() const { return *app; }
+        application* operator->() const { return app.get(); }
 
     private:
         appPool& pool;
-        std::unique_ptr<fuelweb> app;
+        std::unique_ptr<application> app;
     };
 
     explicit appPool(factory make);
@@ -45,10 +45,10 @@ public:
 private:
     factory make;
     mutable std::mutex mutex;
-    std::vector<std::unique_ptr<fuelweb>> free;
+    std::vector<std::unique_ptr<application>> free;
     size_t made = 0;
 
-    void giveBack(std::unique_ptr<fuelweb> app);
+    void giveBack(std::unique_ptr<application> app);
 };
 
 }  // namespace azs_apps

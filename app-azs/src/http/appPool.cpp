@@ -1,10 +1,10 @@
 #include "appPool.h"
 
-#include "fuelweb.h"
+#include "application.h"
 
 namespace azs_apps {
 
-appPool::lease::lease(appPool& pool, std::unique_ptr<fuelweb> app) : pool(pool), app(std::move(app)) {}
+appPool::lease::lease(appPool& pool, std::unique_ptr<application> app) : pool(pool), app(std::move(app)) {}
 
 appPool::lease::~lease() { pool.giveBack(std::move(app)); }
 
@@ -14,7 +14,7 @@ appPool::~appPool() = default;
 
 appPool::lease appPool::acquire()
 {
-    std::unique_ptr<fuelweb> app;
+    std::unique_ptr<application> app;
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (!free.empty()) {
@@ -30,7 +30,7 @@ appPool::lease appPool::acquire()
     return lease(*this, std::move(app));
 }
 
-void appPool::giveBack(std::unique_ptr<fuelweb> app)
+void appPool::giveBack(std::unique_ptr<application> app)
 {
     if (!app) return;
     std::lock_guard<std::mutex> lock(mutex);

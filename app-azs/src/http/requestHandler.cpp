@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "fuelweb.h"
+#include "application.h"
 #include "httpContext.h"
 #include "webService.h"
 
