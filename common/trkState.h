@@ -27,6 +27,47 @@ constexpr int32_t TRK_LOCK_HELD = 4;
 constexpr int32_t TRK_STATUS_UNKNOWN = -1;
 constexpr int32_t TRK_STATUS_MAX = 16;
 
+namespace trkStatus {
+constexpr int32_t NO_CONTROLLER = 0;     // the controller has lost its pumps
+constexpr int32_t NO_LINK = 1;           // the controller has lost this pump
+constexpr int32_t IDLE_NOZZLE_UP = 2;    // idle, nozzle lifted
+constexpr int32_t IDLE = 3;              // idle, nozzle on its hook
+constexpr int32_t READY_PROGRAM = 4;     // preset given, waiting for the nozzle (program)
+constexpr int32_t READY_CONTROLLER = 5;  // preset given, waiting for the nozzle (controller)
+constexpr int32_t READY_PUMP = 6;        // preset in the pump, waiting for the nozzle
+constexpr int32_t DELIVERING = 7;
+constexpr int32_t PAUSED = 8;
+constexpr int32_t DELIVERY_ENDED = 9;  // waiting for the pump's final figures
+constexpr int32_t BUSY = 10;           // reserved or busy with a till or terminal
+constexpr int32_t NEED_PAY = 11;       // idle, the last delivery waits for settlement
+constexpr int32_t INITIALISING = 12;
+constexpr int32_t OFF = 13;
+constexpr int32_t STOPPED = 14;  // stopped, the nozzle must be hung up
+constexpr int32_t EMERGENCY_DELIVERY = 15;
+constexpr int32_t BLOCKED = 16;
+
+inline bool idle(int32_t s)
+{
+    return s == IDLE_NOZZLE_UP || s == IDLE;
+}
+inline bool ready(int32_t s)
+{
+    return s >= READY_PROGRAM && s <= READY_PUMP;
+}
+inline bool flowing(int32_t s)
+{
+    return s >= DELIVERING && s <= DELIVERY_ENDED;
+}
+}  // namespace trkStatus
+
+// Reads one field of a record without its lock, as a single load: the other program may be
+// writing the record at the same moment, and a torn or re-read value must not be acted on.
+template <class T>
+T peek(const T& field)
+{
+    return __atomic_load_n(&field, __ATOMIC_RELAXED);
+}
+
 // Controller status block, filled from the controller's D lines.
 struct pcuStatus_t {
     int64_t drvState;

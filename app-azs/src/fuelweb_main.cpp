@@ -147,7 +147,8 @@ int runCycles(int argc, char** argv)
     try {
         std::string path = configPath(argc, argv);
         for (;;) {
-            auto svc = std::make_unique<webService>(azs_apps::webConfig::fromFile(path), azs_apps::fuelweb::make);
+            auto svc =
+                std::make_unique<webService>(azs_apps::webConfig::fromFile(path), azs_apps::fuelweb::make);
             configureLogging(svc->config());
             {
                 liveService live(*svc);

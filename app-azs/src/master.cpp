@@ -1,5 +1,7 @@
 #include "master.h"
 
+#include <sstream>
+
 #include "fuelweb.h"
 
 namespace azs_apps {
@@ -12,6 +14,67 @@ std::shared_ptr<httpContext> master::release_context()
 httpContext& master::context()
 {
     return root.context();
+}
+
+std::string master::param(httpContext& ctx, const std::string& name)
+{
+    std::string value = ctx.get(name);
+    if (ctx.method() == "POST") {
+        std::string posted = ctx.post(name);
+        if (!posted.empty()) value = posted;
+    }
+    return value;
+}
+
+apiKeys::verdict master::checkKeys(const apiKeys& keys, apiKeys::layout l) const
+{
+    return keys.check(l, root.get_upstream_key(), root.get_ctl_key());
+}
+
+void master::answerHeaders(httpContext& ctx, bool json)
+{
+    ctx.contentEncoding("utf-8");
+    ctx.contentLanguage("ru");
+    if (json) ctx.contentType("application/json");
+}
+
+void master::answer(httpContext& ctx, int code, const std::string& body, httpContext::afterAnswer next)
+{
+    ctx.status(code);
+    ctx.out(body);
+    ctx.complete(next);
+}
+
+void master::answer(httpContext& ctx, int code, const Poco::JSON::Object& body, httpContext::afterAnswer next)
+{
+    answer(ctx, code, compact(body), next);
+}
+
+std::string master::compact(const Poco::JSON::Object& body)
+{
+    std::ostringstream out;
+    body.stringify(out);
+    return out.str();
+}
+
+pcudata::pcuControl& master::pcu()
+{
+    return root.pcu();
+}
+
+bool master::pumpTable()
+{
+    pcudata::pcuControl& p = root.pcu();
+    return p.is_shm() || p.shmInit() == 0;
+}
+
+std::unique_ptr<pcudata::pcuControl> master::newSession()
+{
+    pcudata::pcuControl& proto = root.pcu();
+    auto session = std::make_unique<pcudata::pcuControl>(proto.sock().getHost(), proto.sock().getPort());
+    session->set_wplace(proto.get_wplace());
+    session->set_wplace_typ(proto.get_wplace_typ());
+    return session;
 }
 
 }  // namespace azs_apps

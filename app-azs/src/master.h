@@ -1,10 +1,17 @@
 #pragma once
-// Base of the endpoint applications (ping, station, order, fueling, canceled, callback). An
-// endpoint object belongs to one root application object and reaches through it the configuration
-// values, the prototype controller session, the URL dispatcher and the request being served.
-#include <memory>
+// Base of the endpoint applications (ping, station, order, fueling, canceled, callback) and their
+// toolkit. An endpoint object belongs to one root application object and reaches through it the
+// configuration values, the prototype controller session, the URL dispatcher and the request
+// being served; what every endpoint does with a request (read parameters and keys, answer in
+// JSON, open a controller session of its own) is written here once.
+#include <Poco/JSON/Object.h>
 
+#include <memory>
+#include <string>
+
+#include "apiKeys.h"
 #include "httpContext.h"
+#include "pcuControl.h"
 
 namespace azs_apps {
 
@@ -25,6 +32,31 @@ protected:
     std::shared_ptr<httpContext> release_context();
     // The request being served, left with the root (the service completes it after the handler).
     httpContext& context();
+
+    // --- request ---------------------------------------------------------------------------
+    // Query-string value; for a POST a non-empty form field of the same name replaces it.
+    static std::string param(httpContext& ctx, const std::string& name);
+    // The keys of "apikey" and which check they fail against the configured keys.
+    apiKeys::verdict checkKeys(const apiKeys& keys, apiKeys::layout l) const;
+
+    // --- answer ----------------------------------------------------------------------------
+    // Content encoding "utf-8" and language "ru"; with json also the JSON content type.
+    static void answerHeaders(httpContext& ctx, bool json = true);
+    // Sets the status, writes the body and sends the answer.
+    static void answer(httpContext& ctx, int code, const std::string& body,
+                       httpContext::afterAnswer next = httpContext::done);
+    static void answer(httpContext& ctx, int code, const Poco::JSON::Object& body,
+                       httpContext::afterAnswer next = httpContext::done);
+    static std::string compact(const Poco::JSON::Object& body);
+
+    // --- controller and pump table ---------------------------------------------------------
+    // The prototype session of the root: settings and the pump table, never commands.
+    pcudata::pcuControl& pcu();
+    // The pump table, attached on first use. False when it can't be attached.
+    bool pumpTable();
+    // A command session of this request: connects to the prototype's controller address at
+    // once and carries the prototype's workplace number and type. Never null.
+    std::unique_ptr<pcudata::pcuControl> newSession();
 };
 
 }  // namespace azs_apps

@@ -1,34 +1,25 @@
 #include "ping.h"
 
-#include <sstream>
-
 #include "exceptions.h"
 #include "fuelweb.h"
-#include "split.h"
 #include "str.h"
 #include "timeSource.h"
+#include "trkLock.h"
 
 namespace azs_apps {
 
 namespace {
 
-constexpr int STATUS_NOZZLE_OFF = 2;
-constexpr int STATUS_FREE = 3;
-constexpr int STATUS_NEED_PAY = 11;
+namespace st = pcudata::trkStatus;
+using pcudata::peek;
+
 // A pump waiting for payment is often just being settled: a second look shortly after gives the
 // platform the state that follows instead of a payment that is about to disappear.
 constexpr int64_t NEED_PAY_REREAD_US = 100000;
 
-// The monitor daemon writes the record while we read it without its lock: read each field once.
-template <class T>
-T peek(const T& field)
-{
-    return __atomic_load_n(&field, __ATOMIC_RELAXED);
-}
-
 bool postpayInfo(int status)
 {
-    return (status >= 4 && status <= 11) || status == 14;
+    return (status >= st::READY_PROGRAM && status <= st::NEED_PAY) || status == st::STOPPED;
 }
 
 }  // namespace
@@ -51,9 +42,7 @@ std::string ping::getTrkStatusMsg(int code)
 void ping::get_ping()
 {
     std::shared_ptr<httpContext> ctx = release_context();
-    ctx->contentEncoding("utf-8");
-    ctx->contentLanguage("ru");
-    ctx->contentType("application/json");
+    answerHeaders(*ctx);
     request req = readRequest(*ctx);
     try {
         if (req.columnId.empty()) throw ExceptionHTTP("Не задан номер ТРК", 400);
@@ -69,24 +58,11 @@ void ping::get_ping()
         applyLockCommand(rec, req);
         if (peek(rec->blocked) != 0) ans.set("blocked", peek(rec->blocked));
         int code = fillAnswer(ans, rec, status);
-        std::ostringstream body;
-        ans.stringify(body);
-        send(*ctx, code, body.str());
+        answer(*ctx, code, ans);
     } catch (const ExceptionHTTP& e) {
         poco_error(log, e.what());
-        send(*ctx, e.response_code(), "");
+        answer(*ctx, e.response_code(), "");
     }
-}
-
-// Query string first; for a POST a non-empty form field of the body wins.
-std::string ping::param(httpContext& ctx, const std::string& name)
-{
-    std::string value = ctx.get(name);
-    if (ctx.method() == "POST") {
-        std::string posted = ctx.post(name);
-        if (!posted.empty()) value = posted;
-    }
-    return value;
 }
 
 ping::request ping::readRequest(httpContext& ctx)
@@ -110,15 +86,11 @@ ping::request ping::readRequest(httpContext& ctx)
 void ping::checkKeys(const std::string& apikey)
 {
     if (apikey.empty()) throw ExceptionHTTP("Ошибка авторизации", 401);
-    std::vector<std::string> keys = pcudata::split(apikey, ',');
-    const char* failed = nullptr;
-    if (keys.empty() || keys[0].empty())
-        failed = "apikey";
-    else if (keys.size() < 2 || keys[1].empty() || keys[1] != root.get_upstream_key())
-        failed = "server key";
-    else if (keys.size() < 3 || keys[2].empty() || keys[2] != root.get_ctl_key())
-        failed = "azs key";
-    if (failed == nullptr) return;
+    apiKeys::verdict v = master::checkKeys(apiKeys::parse(apikey, apiKeys::withClient), apiKeys::withClient);
+    if (v == apiKeys::ok) return;
+    const char* failed = v == apiKeys::badClient   ? "apikey"
+                         : v == apiKeys::badServer ? "server key"
+                                                   : "azs key";
     log.debug(std::string("Ошибка авторизации (") + failed + ")");
     throw ExceptionHTTP("Ошибка авторизации", 401);
 }
@@ -134,9 +106,8 @@ int ping::pumpNumber(const std::string& columnId)
 
 pcudata::trkState_t* ping::pumpRecord(int trk)
 {
-    pcudata::pcuControl& pcu = root.pcu();
-    if (!pcu.is_shm() && pcu.shmInit() != 0) throw ExceptionHTTP("Ошибка получения доступа к SharedMem", 500);
-    pcudata::trkState_t* rec = pcu.getTrkState(trk);
+    if (!pumpTable()) throw ExceptionHTTP("Ошибка получения доступа к SharedMem", 500);
+    pcudata::trkState_t* rec = pcu().getTrkState(trk);
     if (rec == nullptr) throw ExceptionHTTP("Ошибка получения данных из SharedMem", 400);
     // An unpublished record still holds 0 here.
     int32_t stored = peek(rec->trk);
@@ -150,7 +121,7 @@ pcudata::trkState_t* ping::pumpRecord(int trk)
 int ping::readStatus(const pcudata::trkState_t* rec)
 {
     int status = peek(rec->status);
-    if (status != STATUS_NEED_PAY) return status;
+    if (status != st::NEED_PAY) return status;
     pcudata::timeSrc().sleepUs(NEED_PAY_REREAD_US);
     return peek(rec->status);
 }
@@ -160,42 +131,34 @@ int ping::readStatus(const pcudata::trkState_t* rec)
 void ping::applyLockCommand(pcudata::trkState_t* rec, const request& req)
 {
     if (req.lockCmd.empty()) return;
-    pcudata::pcuControl& pcu = root.pcu();
-    if (!pcu.lockTrkPtr(rec)) {
+    pcudata::trkLock lock(pcu(), rec);
+    if (!lock) {
         poco_warning(log, std::string("Не выполнена команда на ") +
                               (req.lockCmd == "resetLock" ? "раз" : "") + "блокировку ТРК '" + req.columnId +
-                              "' : запись ТРК занята (" + std::to_string(pcu.getLastError()) + ")");
+                              "' : запись ТРК занята (" + std::to_string(pcu().getLastError()) + ")");
         return;
     }
     rec->blocked = req.lockCmd == "resetLock" ? 0 : 1;
-    pcu.unlockTrkPtr(rec);
 }
 
 // Status-dependent members; returns the HTTP status of the answer.
 int ping::fillAnswer(Poco::JSON::Object& ans, const pcudata::trkState_t* rec, int status)
 {
     int code = 404;
-    if (status == STATUS_NOZZLE_OFF || status == STATUS_FREE) {
-        ans.set("Status", status == STATUS_FREE ? "Free" : "TakenRefuelingNozzle");
-        if (status == STATUS_NOZZLE_OFF) ans.set("prodcod", peek(rec->prodCode));
+    if (st::idle(status)) {
+        ans.set("Status", status == st::IDLE ? "Free" : "TakenRefuelingNozzle");
+        if (status == st::IDLE_NOZZLE_UP) ans.set("prodcod", peek(rec->prodCode));
         code = 200;
     }
-    if (root.pcu().postpay_allow() && postpayInfo(status)) {
+    if (pcu().postpay_allow() && postpayInfo(status)) {
         ans.set("Litre", static_cast<double>(peek(rec->volume)) / 1000.0);
         ans.set("Sum", static_cast<double>(peek(rec->amount)) / 100.0);
         int32_t trannum = peek(rec->trannum);
         if (trannum > 0) ans.set("ExtendedId", std::to_string(trannum));
         ans.set("prodcod", peek(rec->prodCode));
-        code = status == STATUS_NEED_PAY ? 411 : 410;
+        code = status == st::NEED_PAY ? 411 : 410;
     }
     return code;
-}
-
-void ping::send(httpContext& ctx, int status, const std::string& body)
-{
-    ctx.status(status);
-    ctx.out(body);
-    ctx.complete(httpContext::done);
 }
 
 }  // namespace azs_apps

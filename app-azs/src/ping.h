@@ -30,14 +30,12 @@ private:
     Poco::Logger& log;
 
     request readRequest(httpContext& ctx);
-    std::string param(httpContext& ctx, const std::string& name);
     void checkKeys(const std::string& apikey);
     int pumpNumber(const std::string& columnId);
     pcudata::trkState_t* pumpRecord(int trk);
     int readStatus(const pcudata::trkState_t* rec);
     void applyLockCommand(pcudata::trkState_t* rec, const request& req);
     int fillAnswer(Poco::JSON::Object& ans, const pcudata::trkState_t* rec, int status);
-    void send(httpContext& ctx, int status, const std::string& body);
 };
 
 }  // namespace azs_apps

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "timeSource.h"
+#include "trkLock.h"
 #include "webTestSupport.h"
 
 using namespace pcudata;
@@ -217,6 +218,42 @@ TEST_F(PcuControlTable, TagByNumberLeavesTagTime)
     EXPECT_EQ(rec->tagged, 0);
     pcu.set_tagTrkState(33, "C", "k", 1);
     EXPECT_EQ(pcu.getLastError(), EINVAL);
+}
+
+}  // namespace
+
+namespace {
+
+// The scoped guard gives the lock back on every way out, a throw included, and never releases a
+// lock it did not obtain.
+TEST_F(PcuControlTable, LockGuardReleasesOnEveryWayOut)
+{
+    trkState_t* rec = pcu.getTrkState(5);
+    try {
+        trkLock lock(pcu, rec);
+        ASSERT_TRUE(lock.held());
+        EXPECT_EQ(rec->lock, TRK_LOCK_HELD);
+        throw 1;
+    } catch (int) {
+    }
+    EXPECT_EQ(rec->lock, TRK_LOCK_FREE);
+
+    scaledTimeSource fast(1000.0);
+    timeSourceGuard use(&fast);
+    rec->lock = TRK_LOCK_HELD;  // someone else holds it
+    {
+        trkLock lock(pcu, rec);
+        EXPECT_FALSE(lock.held());
+    }
+    EXPECT_EQ(rec->lock, TRK_LOCK_HELD);
+    rec->lock = TRK_LOCK_FREE;
+    {
+        trkLock lock(pcu, rec);
+        lock.release();
+        EXPECT_EQ(rec->lock, TRK_LOCK_FREE);
+        rec->lock = TRK_LOCK_HELD;  // taken by another worker after the early release
+    }
+    EXPECT_EQ(rec->lock, TRK_LOCK_HELD);
 }
 
 }  // namespace
