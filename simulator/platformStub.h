@@ -73,9 +73,8 @@ public:
     void clear();
     bool waitForRequests(size_t count, int timeoutMs) const;
 
-    // Splits a form body "a=1&b=2" at "&" and the first "=" of each piece, without decoding: the
-    // station sends its values unescaped, so a value holding "&" comes out cut (which is what the
-    // platform itself would see).
+    // Splits a form body "a=1&b=2" at "&" and the first "=" of each piece, without decoding (the
+    // station percent-encodes only the bytes that would split a field; decode them as a form).
     static std::map<std::string, std::string> formFields(const std::string& body);
 
     // Used by the request handler.

@@ -49,7 +49,9 @@ void fuelweb::readConfiguration()
     const webConfig& cfg = srv.config();
     script = cfg.getString("fuelweb.script", "/api/fuelweb");
     ctl_key = cfg.getString("fuelweb.ctl_key", "");
-    upstream_endpoint = cfg.getString("fuelweb.upstream_endpoint", "");
+    upstream.endpoint = cfg.getString("fuelweb.upstream_endpoint", "");
+    upstream.verifyTls = cfg.getBool("fuelweb.upstream_verify_tls", false);
+    upstream.caFile = cfg.getString("fuelweb.upstream_ca_file", "");
     upstream_key = cfg.getString("fuelweb.upstream_key", "");
     prototype.sock().setHost(cfg.getString("fuelweb.ctl_addr", "127.0.0.1"));
     prototype.sock().setPort(static_cast<uint32_t>(cfg.getInt("fuelweb.ctl_port", 65520)));

@@ -12,6 +12,7 @@
 #include "httpContext.h"
 #include "pcuControl.h"
 #include "ping.h"
+#include "upstreamTransfer.h"
 #include "urlDispatcher.h"
 
 namespace azs_apps {
@@ -35,7 +36,9 @@ public:
     void default_response();
 
     const std::string& get_script() const { return script; }
-    const std::string& get_upstream_endpoint() const { return upstream_endpoint; }
+    const std::string& get_upstream_endpoint() const { return upstream.endpoint; }
+    // The platform's address and how far its certificate is trusted.
+    const upstream::settings& get_upstream() const { return upstream; }
     const std::string& get_upstream_key() const { return upstream_key; }
     const std::string& get_ctl_key() const { return ctl_key; }
     pcudata::pcuControl& pcu() { return prototype; }
@@ -55,7 +58,7 @@ private:
 
     // --- configuration values and the prototype controller session ----------------------------
     std::string script;
-    std::string upstream_endpoint;
+    upstream::settings upstream;
     std::string upstream_key;
     std::string ctl_key;
     pcudata::pcuControl prototype;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "fuelweb.h"
+#include "upstreamTransfer.h"
 #include "webConfig.h"
 #include "webService.h"
 #include "weblog.h"
@@ -177,7 +178,9 @@ int main(int argc, char** argv)
 {
     sigset_t set = handledSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    curl_global_init(CURL_GLOBAL_ALL);
+    // libcurl's global set-up is not thread-safe: done here before any thread exists. A failure
+    // is kept and reported by every notice.
+    azs_apps::upstream::globalInit();
     azs_apps::weblog::configure("info", "");
     std::thread(signalLoop, set).detach();
 

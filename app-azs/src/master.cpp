@@ -77,4 +77,9 @@ std::unique_ptr<pcudata::pcuControl> master::newSession()
     return session;
 }
 
+upstream::notices master::notices(const std::string& callerLogger) const
+{
+    return upstream::notices(root.get_upstream(), callerLogger);
+}
+
 }  // namespace azs_apps

@@ -11,6 +11,7 @@
 
 #include "apiKeys.h"
 #include "httpContext.h"
+#include "notices.h"
 #include "pcuControl.h"
 
 namespace azs_apps {
@@ -57,6 +58,10 @@ protected:
     // A command session of this request: connects to the prototype's controller address at
     // once and carries the prototype's workplace number and type. Never null.
     std::unique_ptr<pcudata::pcuControl> newSession();
+
+    // --- the platform ----------------------------------------------------------------------
+    // The notices to the platform; their retrying forms log under callerLogger.
+    upstream::notices notices(const std::string& callerLogger) const;
 };
 
 }  // namespace azs_apps

@@ -5,6 +5,7 @@ namespace ctltest {
 const char* const LOG_CTL = "fuelweb/ctl";
 const char* const LOG_CTL_CYR = "fuelweb/\xD1\x81tl";
 const char* const LOG_FUELING = "fuelweb/fueling";
+const char* const LOG_ORDER = "fuelweb/order";
 
 void logSink::log(const Poco::Message& msg)
 {
@@ -20,7 +21,7 @@ std::vector<logLine> logSink::lines()
 
 logCapture::logCapture() : sink(new logSink)
 {
-    for (const char* name : {LOG_CTL, LOG_CTL_CYR, LOG_FUELING}) {
+    for (const char* name : {LOG_CTL, LOG_CTL_CYR, LOG_FUELING, LOG_ORDER}) {
         Poco::Logger& lg = Poco::Logger::get(name);
         previous.push_back({&lg, lg.getChannel(), lg.getLevel()});
         lg.setChannel(sink);

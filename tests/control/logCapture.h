@@ -15,6 +15,7 @@ namespace ctltest {
 extern const char* const LOG_CTL;
 extern const char* const LOG_CTL_CYR;
 extern const char* const LOG_FUELING;
+extern const char* const LOG_ORDER;
 
 struct logLine {
     std::string source;

@@ -1,0 +1,203 @@
+#include "notices.h"
+
+#include <cstdio>
+
+#include "str.h"
+#include "timeSource.h"
+
+namespace azs_apps {
+namespace upstream {
+
+namespace {
+
+constexpr int64_t SECOND_US = 1000000;
+constexpr int64_t ATTEMPT_PAUSE_US = 1 * SECOND_US;
+constexpr int64_t SERIES_PAUSE_US = 60 * SECOND_US;
+
+std::string sixDecimals(double v)
+{
+    return std::to_string(v);  // "%f"
+}
+
+}  // namespace
+
+// Path, time-out, logger and log texts of one kind of notice.
+struct notices::notice {
+    const char* path;
+    long timeoutSec;
+    const char* logger;
+    const char* sending;
+    const char* failed;
+    const char* answered;
+};
+
+namespace {
+
+const char* const HEADERS[] = {"Content-encoding: UTF-8", "charset: utf-8", "Content-language: ru"};
+
+}  // namespace
+
+std::string formValue(const std::string& value)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(value.size());
+    for (unsigned char c : value) {
+        bool special = c == '&' || c == '=' || c == '+' || c == '%' || c < 0x20 || c == 0x7F;
+        if (!special) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        out += '%';
+        out += hex[c >> 4];
+        out += hex[c & 0x0F];
+    }
+    return out;
+}
+
+notices::notices(settings target, const std::string& callerLogger)
+    : target(std::move(target)), callerLog(Poco::Logger::get(callerLogger))
+{
+}
+
+int64_t notices::send(const notice& n, const std::string& orderId, const std::string& body)
+{
+    Poco::Logger& log = Poco::Logger::get(n.logger);
+    if (target.endpoint.empty()) {
+        poco_error(log, "Не указан URL");
+        return 503;
+    }
+    if (globalInit() != 0) {
+        poco_error(log, "Ошибка инициализации GLOBAL DEFAULT [err=" + std::to_string(globalInit()) +
+                            " descr='" + globalInitError() + "']");
+        return 500;
+    }
+    postRequest req;
+    req.url = target.endpoint + n.path;
+    req.body = body;
+    req.timeoutSec = n.timeoutSec;
+    req.headers.assign(std::begin(HEADERS), std::end(HEADERS));
+
+    poco_information(log, std::string(n.sending) + orderId + "')");
+    log.debug("url " + req.url + " postdata ['" + body + "']");
+    postResult r = post(req, target);
+    if (r.result == postResult::noHandle) log.debug("Ошибка инициализации");
+    if (r.result == postResult::transferFailed) {
+        poco_error(log, std::string(n.failed) + orderId + "') [err=" + std::to_string(r.curlCode) +
+                            " descr='" + r.error + "']");
+    }
+    if (r.result != postResult::answered) return r.status;
+    poco_information(log, std::string(n.answered) + orderId + "') [" + std::to_string(r.status) + "]");
+    if (!r.answer.empty()) log.debug("Ответ платформы: " + r.answer);
+    return r.status;
+}
+
+int64_t notices::_cancel_order(const std::string& apikey, const std::string& orderId,
+                               const std::string& reason)
+{
+    static const notice n{"/canceled",
+                          10,
+                          "fuelweb/_cancel",
+                          "Отправка статуса отмены (заказ '",
+                          "Ошибка передачи статуса отмены (заказ '",
+                          "Получен ответ для статуса отмены (заказ '"};
+    return send(
+        n, orderId,
+        "apikey=" + formValue(apikey) + "&orderId=" + formValue(orderId) + "&reason=" + formValue(reason));
+}
+
+int64_t notices::_complete_order(const std::string& apikey, const std::string& orderId,
+                                 const std::string& extOrderId, const std::string& extDate, double volume)
+{
+    static const notice n{"/completed",
+                          10,
+                          "fuelweb/_complete",
+                          "Отправка статуса завершения (заказ '",
+                          "Ошибка передачи статуса завершения (заказ '",
+                          "Получен ответ для статуса завершения (заказ '"};
+    return send(n, orderId,
+                "apikey=" + formValue(apikey) + "&orderId=" + formValue(orderId) +
+                    "&litre=" + pcudata::str::dbl2str(volume, 2) +
+                    "&extendedOrderId=" + formValue(extOrderId) + "&extendedDate=" + formValue(extDate));
+}
+
+int64_t notices::_volume_order(const std::string& apikey, const std::string& orderId, double volume)
+{
+    static const notice n{"/volume",
+                          3,
+                          "fuelweb/_volume",
+                          "Отправка счетчика налива (заказ '",
+                          "Ошибка передачи счетчика налива  (заказ '",
+                          "Получен ответ для счетчика налива  (заказ '"};
+    return send(
+        n, orderId,
+        "apikey=" + formValue(apikey) + "&orderid=" + formValue(orderId) + "&litre=" + sixDecimals(volume));
+}
+
+int64_t notices::_notify_client(const std::string& apikey, const std::string& orderId,
+                                const std::string& message)
+{
+    // "cообщения" in the error text starts with a Latin c.
+    static const notice n{"/message",
+                          3,
+                          "fuelweb/_notify",
+                          "Отправка сообщения клиенту (заказ '",
+                          "Ошибка передачи cообщения клиенту (заказ '",
+                          "Получен ответ на отправку сообщения клиенту (заказ '"};
+    return send(
+        n, orderId,
+        "apikey=" + formValue(apikey) + "&orderid=" + formValue(orderId) + "&msg=" + formValue(message));
+}
+
+template <class Attempt>
+bool notices::repeat(const std::string& what, const std::string& orderId, const std::string& heading,
+                     Attempt attempt)
+{
+    int series = 1;
+    int tries = 1;
+    int total = 0;
+    for (;;) {
+        poco_information(callerLog,
+                         heading + " (" + std::to_string(series) + "/" + std::to_string(tries) + ")");
+        ++total;
+        if (attempt() == 200) return true;
+        if (series > SERIES_LIMIT) break;
+        if (tries < ATTEMPTS_PER_SERIES) {
+            pcudata::timeSrc().sleepUs(ATTEMPT_PAUSE_US);
+            ++tries;
+        } else {
+            ++series;
+            tries = 1;
+            pcudata::timeSrc().sleepUs(SERIES_PAUSE_US);
+        }
+    }
+    poco_error(callerLog, "Отправка " + what + " заказа '" + orderId + "' прекращена после " +
+                              std::to_string(total) + " попыток");
+    return false;
+}
+
+// "c номером" in both headings starts with a Latin c.
+bool notices::_send_long_cancel(const std::string& apikey, const std::string& orderId,
+                                const std::string& reason)
+{
+    std::string heading = "Отправка отмены заказа c номером '" + orderId + "' Причина: '" + reason + "'";
+    return repeat("отмены", orderId, heading, [&] { return _cancel_order(apikey, orderId, reason); });
+}
+
+bool notices::_send_long_complete(const std::string& apikey, const std::string& orderId,
+                                  const std::string& extOrderId, const std::string& extDate, double volume)
+{
+    std::string heading = "Отправка завершения заказа c номером '" + orderId + "' транзакция номер '" +
+                          extOrderId + "' время '" + extDate + "' объем '" + sixDecimals(volume) + "'";
+    return repeat("завершения", orderId, heading,
+                  [&] { return _complete_order(apikey, orderId, extOrderId, extDate, volume); });
+}
+
+std::string notices::_makeExtDate(const int64_t& t)
+{
+    time_t copy = static_cast<time_t>(t);
+    return pcudata::str::_mk_dmy_ExtDate(copy);
+}
+
+}  // namespace upstream
+}  // namespace azs_apps

@@ -1,0 +1,63 @@
+#pragma once
+// The notices to the ordering platform about an order: cancelled (with the reason), completed
+// (with the delivered litres), the volume delivered so far, and a text for the driver. The two
+// final notices have retrying forms that repeat them until the platform answers 200.
+//
+// Bodies are form-encoded ("apikey=...&orderId=..."). Every value is sent as it is except the
+// bytes that carry meaning in a form body ("&", "=", "+", "%" and control bytes), which are
+// percent-encoded, so that a reason or message holding them reaches the platform whole and cannot
+// add fields of its own.
+#include <Poco/Logger.h>
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "upstreamTransfer.h"
+
+namespace azs_apps {
+namespace upstream {
+
+// Percent-encodes "&", "=", "+", "%" and the bytes below 0x20 and 0x7F; every other byte,
+// UTF-8 included, is kept.
+std::string formValue(const std::string& value);
+
+class notices {
+public:
+    // The retrying forms log their attempts under the caller's logger ("fuelweb/fueling", ...).
+    notices(settings target, const std::string& callerLogger);
+
+    // One attempt each; the HTTP status of the platform's answer, or 503 (no endpoint
+    // configured), 500 (libcurl unusable) or 502 (no answer).
+    int64_t _cancel_order(const std::string& apikey, const std::string& orderId, const std::string& reason);
+    int64_t _complete_order(const std::string& apikey, const std::string& orderId,
+                            const std::string& extOrderId, const std::string& extDate, double volume);
+    int64_t _volume_order(const std::string& apikey, const std::string& orderId, double volume);
+    int64_t _notify_client(const std::string& apikey, const std::string& orderId, const std::string& message);
+
+    // Repeat the notice until the platform answers 200: series of 11 attempts 1 s apart, 60 s
+    // between series, given up after the first failed attempt of series 21 (221 attempts). True
+    // when it was delivered.
+    bool _send_long_cancel(const std::string& apikey, const std::string& orderId, const std::string& reason);
+    bool _send_long_complete(const std::string& apikey, const std::string& orderId,
+                             const std::string& extOrderId, const std::string& extDate, double volume);
+
+    // Local time t (0: now) as "dd.mm.yyyy hh:mm:ss".
+    static std::string _makeExtDate(const int64_t& t);
+
+    static constexpr int SERIES_LIMIT = 20;
+    static constexpr int ATTEMPTS_PER_SERIES = 11;
+
+private:
+    settings target;
+    Poco::Logger& callerLog;
+
+    struct notice;
+    int64_t send(const notice& n, const std::string& orderId, const std::string& body);
+    template <class Attempt>
+    bool repeat(const std::string& what, const std::string& orderId, const std::string& heading,
+                Attempt attempt);
+};
+
+}  // namespace upstream
+}  // namespace azs_apps
