@@ -12,6 +12,7 @@
 #include "httpContext.h"
 #include "pcuControl.h"
 #include "ping.h"
+#include "station.h"
 #include "upstreamTransfer.h"
 #include "urlDispatcher.h"
 
@@ -65,7 +66,7 @@ private:
 
     // --- endpoint applications, built in this order (each registers its patterns) -------------
     ping m_ping;
-    // station m_station;    /station, /station/prices, /station/config
+    station m_station{*this};  // /station, /station/prices, /station/config
     // order m_order;        /order
     // fueling m_fueling;    /fueling
     // canceled m_canceled;  /canceled
