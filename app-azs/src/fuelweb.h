@@ -9,6 +9,7 @@
 #include <string>
 
 #include "application.h"
+#include "callback.h"
 #include "httpContext.h"
 #include "pcuControl.h"
 #include "ping.h"
@@ -70,7 +71,7 @@ private:
     // order m_order;        /order
     // fueling m_fueling;    /fueling
     // canceled m_canceled;  /canceled
-    // callback m_callback;  /callback, /callback/prices, /callback/config
+    callback m_callback{*this};  // /callback, /callback/prices, /callback/config
 
     void readConfiguration();
     void logStartupReport();
