@@ -23,6 +23,8 @@ PLATFORM_PORT=${PLATFORM_PORT:-8090}
 SERVER_KEY=demo-server
 STATION_KEY=demo-station
 APIKEY="demo-client,$SERVER_KEY,$STATION_KEY"
+# /station and /callback take the server key and the station key only.
+STATION_APIKEY="$SERVER_KEY,$STATION_KEY"
 
 RUN="$ROOT/run"
 BUILD_DIR=${BUILD_DIR:-build}
@@ -140,6 +142,23 @@ if [ "$code" != 200 ]; then
     exit 1
 fi
 
+# The /station/config answer with one line per pump when python3 is at hand, as it came otherwise.
+show_config() {
+    printf '%s\n' "$1" | python3 -c '
+import json, sys
+d = json.load(sys.stdin)
+print("{\"Id\": %s, \"Date\": %s, \"Columns\": {" % (json.dumps(d["Id"]), json.dumps(d["Date"])))
+pumps = sorted(d["Columns"], key=int)
+for i, pump in enumerate(pumps):
+    sep = "," if i + 1 < len(pumps) else ""
+    print("  %s: %s%s" % (json.dumps(pump), json.dumps(d["Columns"][pump], ensure_ascii=False), sep))
+print("}}")' 2>/dev/null || printf '%s\n' "$1"
+}
+
+echo
+echo "== the simulated station as the platform sees it (/station/config)"
+show_config "$(curl -s "$BASE/station/config?apikey=$STATION_APIKEY" || true)"
+
 cat <<EOF
 
 == fuelgate demo is running (Ctrl-C stops it)
@@ -154,6 +173,14 @@ The same as a form POST:
 Wrong keys (401, empty body) and a pump the controller does not have (400):
   curl -s -i '$BASE/ping?apikey=demo-client,$SERVER_KEY&columnId=1'
   curl -s -i '$BASE/ping?apikey=$APIKEY&columnId=9'
+
+Station prices and pump layout, read live from the controller:
+  curl -s '$BASE/station/prices?apikey=$STATION_APIKEY'; echo
+  curl -s '$BASE/station/config?apikey=$STATION_APIKEY'; echo
+Ask the station to push them to the platform (200 at once; the stub logs what arrives):
+  curl -s -i '$BASE/callback/prices?apikey=$STATION_APIKEY'
+  curl -s -i '$BASE/callback/config?apikey=$STATION_APIKEY'
+  tail -n 2 $RUN/platformStub.log
 
 Drive the simulated pumps (console of pcuSimulator, e.g. lift the nozzle of pump 1):
   printf 'lift 1\n' | (exec 3<>/dev/tcp/127.0.0.1/$SIM_CMD_PORT; cat >&3; timeout 1 cat <&3)

@@ -9,9 +9,11 @@
 #include <string>
 
 #include "application.h"
+#include "callback.h"
 #include "httpContext.h"
 #include "pcuControl.h"
 #include "ping.h"
+#include "station.h"
 #include "upstreamTransfer.h"
 #include "urlDispatcher.h"
 
@@ -65,11 +67,11 @@ private:
 
     // --- endpoint applications, built in this order (each registers its patterns) -------------
     ping m_ping;
-    // station m_station;    /station, /station/prices, /station/config
+    station m_station{*this};  // /station, /station/prices, /station/config
     // order m_order;        /order
     // fueling m_fueling;    /fueling
     // canceled m_canceled;  /canceled
-    // callback m_callback;  /callback, /callback/prices, /callback/config
+    callback m_callback{*this};  // /callback, /callback/prices, /callback/config
 
     void readConfiguration();
     void logStartupReport();
