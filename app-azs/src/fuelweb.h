@@ -10,6 +10,7 @@
 
 #include "application.h"
 #include "httpContext.h"
+#include "order.h"
 #include "pcuControl.h"
 #include "ping.h"
 #include "upstreamTransfer.h"
@@ -66,7 +67,7 @@ private:
     // --- endpoint applications, built in this order (each registers its patterns) -------------
     ping m_ping;
     // station m_station;    /station, /station/prices, /station/config
-    // order m_order;        /order
+    order m_order;  // /order
     // fueling m_fueling;    /fueling
     // canceled m_canceled;  /canceled
     // callback m_callback;  /callback, /callback/prices, /callback/config
