@@ -174,6 +174,12 @@ Wrong keys (401, empty body) and a pump the controller does not have (400):
   curl -s -i '$BASE/ping?apikey=demo-client,$SERVER_KEY&columnId=1'
   curl -s -i '$BASE/ping?apikey=$APIKEY&columnId=9'
 
+Place an order on pump 1 (product 92 at the simulated price of 52.50, 10 l), then see the
+pump reserved for it (statusId 10); the console command after that frees the pump again:
+  curl -s -H 'Content-Type: application/json' -d '{"id":"demo-1","app_id":1,"trk":1,"prod":92,"price":52.5,"volume":10,"summa":525}' '$BASE/order?apikey=$APIKEY'; echo
+  curl -s '$BASE/ping?apikey=$APIKEY&columnId=1'; echo
+  printf 'status 1 3\n' | (exec 3<>/dev/tcp/127.0.0.1/$SIM_CMD_PORT; cat >&3; timeout 1 cat <&3)
+
 Station prices and pump layout, read live from the controller:
   curl -s '$BASE/station/prices?apikey=$STATION_APIKEY'; echo
   curl -s '$BASE/station/config?apikey=$STATION_APIKEY'; echo

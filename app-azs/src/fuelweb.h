@@ -11,6 +11,7 @@
 #include "application.h"
 #include "callback.h"
 #include "httpContext.h"
+#include "order.h"
 #include "pcuControl.h"
 #include "ping.h"
 #include "station.h"
@@ -68,7 +69,7 @@ private:
     // --- endpoint applications, built in this order (each registers its patterns) -------------
     ping m_ping;
     station m_station{*this};  // /station, /station/prices, /station/config
-    // order m_order;        /order
+    order m_order;             // /order
     // fueling m_fueling;    /fueling
     // canceled m_canceled;  /canceled
     callback m_callback{*this};  // /callback, /callback/prices, /callback/config

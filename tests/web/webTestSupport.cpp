@@ -165,6 +165,14 @@ httpReply httpPost(uint16_t port, const std::string& uri, const std::string& con
     return perform(port, req, body);
 }
 
+httpReply httpSend(uint16_t port, const std::string& method, const std::string& uri,
+                   const std::string& contentType, const std::string& body)
+{
+    Poco::Net::HTTPRequest req(method, uri, Poco::Net::HTTPMessage::HTTP_1_1);
+    if (!contentType.empty()) req.setContentType(contentType);
+    return perform(port, req, body);
+}
+
 uint16_t freePort()
 {
     Poco::Net::ServerSocket s(Poco::Net::SocketAddress("127.0.0.1", 0));

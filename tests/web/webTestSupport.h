@@ -42,6 +42,8 @@ public:
     segmentView(const segmentView&) = delete;
     segmentView& operator=(const segmentView&) = delete;
     pcudata::trkState_t& pump(int n) { return shm->trkState[n - 1]; }
+    // The controller's status block (driver version, ...).
+    pcudata::pcuStatus_t& controller() { return shm->pcuStatus; }
     // A published, idle pump: trk n, status 3.
     pcudata::trkState_t& publish(int n, int status = 3);
 
@@ -101,6 +103,9 @@ struct httpReply {
 httpReply httpGet(uint16_t port, const std::string& uri);
 httpReply httpPost(uint16_t port, const std::string& uri, const std::string& contentType,
                    const std::string& body);
+// Any method, with a body when one is given (a GET may carry one too).
+httpReply httpSend(uint16_t port, const std::string& method, const std::string& uri,
+                   const std::string& contentType, const std::string& body);
 
 // A loopback port that was free a moment ago.
 uint16_t freePort();

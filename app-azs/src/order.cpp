@@ -1,0 +1,273 @@
+#include "order.h"
+
+#include <cmath>
+
+#include "fuelweb.h"
+#include "str.h"
+
+namespace azs_apps {
+
+namespace {
+
+namespace st = pcudata::trkStatus;
+using pcudata::peek;
+
+constexpr int32_t PRICE_UNKNOWN = 18;  // the controller knows no such product or payment kind
+
+// A negative or endless amount is refused as a missing one: such an order must never reach the
+// controller.
+bool positive(double amount)
+{
+    return std::isfinite(amount) && amount > 0.0;
+}
+
+// The integer value of the first non-empty element of that name; 0 when there is none. False when
+// the value is not a number.
+bool numberOf(const pcudata::cntlMsgResult& res, const std::string& name, int32_t& out)
+{
+    out = 0;
+    for (const pcudata::cntlMsgEm& em : res.vlist)
+        if (em.name == name && !em.value.empty()) return pcudata::str::_stoi(em.value, out) == 0;
+    return true;
+}
+
+}  // namespace
+
+order::order(fuelweb& root) : master(root), log(Poco::Logger::get(_lm))
+{
+    root.dispatcher().assign("^/order(/?)$", &order::get_order, this);
+}
+
+void order::get_order()
+{
+    run r;
+    r.ctx = release_context();
+    const std::string apikey = r.ctx->get("apikey");
+    std::string logText;  // what the log says beyond the answer
+    poco_information(log, "Принят запрос на новый заказ");
+    jsonBody body;
+    int parseErr = 0;
+    if (r.ctx->method() == "POST") parseErr = body.parse(r.ctx->rawBody());
+    r.ans.set("msg", "Заказ принят");
+    answerHeaders(*r.ctx);
+
+    try {  // A: the body
+        checkBody(parseErr, body);
+    } catch (const ExceptionHTTP& e) {
+        refuse(r, e, logText);
+        return;
+    }
+    log.debug("Данные заказа [ " + body.text() + " ]");
+
+    r.keys = apiKeys::parse(apikey, apiKeys::withClient);
+    try {  // B: the keys; the caller is not told which one failed
+        checkKeys(r.keys);
+    } catch (const ExceptionHTTP& e) {
+        poco_error(log, e.what());
+        r.ans.set("msg", "Ошибка подключения к АЗС (не прошла проверка авторизации)");
+        finish(r, e.response_code());
+        return;
+    }
+
+    r.req = orderRequest::read(body);
+    try {  // C: the fields
+        checkFields(r.req, logText);
+    } catch (const ExceptionHTTP& e) {
+        refuse(r, e, logText);
+        return;
+    }
+
+    if (!pumpTable()) {
+        poco_error(log, "Ошибка доступа к разделяемой памяти");
+        r.ans.set("msg", "Программная ошибка АЗС");
+        finish(r, 500);
+        return;
+    }
+
+    bool settlement = false;
+    try {  // D: the pump's state
+        r.rec = pcu().getTrkState(r.req.trk);
+        settlement = admission().admit(r.rec, r.req);
+    } catch (const ExceptionHTTP& e) {
+        poco_error(log, e.what());
+        answerAtPump(r, e.what(), e.response_code());
+        return;
+    }
+
+    place(r, settlement);
+}
+
+void order::checkBody(int parseErr, const jsonBody& body)
+{
+    if (parseErr != 0) throw ExceptionHTTP("Ошибка получения данных заказа", 500);
+    if (!body.present()) throw ExceptionHTTP("Отсутствуют данные заказа", 412);
+}
+
+void order::checkKeys(const apiKeys& keys)
+{
+    switch (master::checkKeys(keys, apiKeys::withClient)) {
+        case apiKeys::ok:
+            return;
+        case apiKeys::badClient:
+            throw ExceptionHTTP("Ошибка авторизации (ключ приложения)", 401);
+        case apiKeys::badServer:
+            throw ExceptionHTTP("Ошибка авторизации (ключ сервера)", 401);
+        case apiKeys::badStation:
+            throw ExceptionHTTP("Ошибка авторизации (ключ АЗС)", 401);
+    }
+}
+
+void order::checkFields(const orderRequest& req, std::string& logText)
+{
+    if (req.id.empty() || req.app_id < 1) {
+        logText = "Неправильно указан номер заказа";
+        throw ExceptionHTTP("Отсутствует номер заказа", 400);
+    }
+    if (req.trk < 1 || req.trk > pcudata::TRK_COUNT) {
+        logText = "Номер ТРК за пределами допустимых значений";
+        throw ExceptionHTTP("Неверный номер ТРК", 400);
+    }
+    if (req.prod < 1) {
+        logText = "Неверно указан продукт";
+        throw ExceptionHTTP("Неверно указан продукт", 400);
+    }
+    if (positive(req.price) && positive(req.volume) && positive(req.summa)) return;
+    logText = "Неверно указаны цена/объем/сумма заказа";
+    if (!positive(req.price)) throw ExceptionHTTP("Не указана цена продукта", 402);
+    if (!positive(req.volume)) throw ExceptionHTTP("Не указан объем заказа", 402);
+    // The first letter of "cумма" is a Latin c: the platform knows the text as it is.
+    throw ExceptionHTTP("Не указана cумма заказа", 402);
+}
+
+orderAdmission order::admission()
+{
+    orderAdmission::limits lim;
+    lim.postpayAllowed = pcu().postpay_allow();
+    lim.overfill = pcu().get_overfill_order();
+    lim.underfill = pcu().get_underfill_order();
+    return orderAdmission(log, lim);
+}
+
+// The admitted order with the controller: a session of its own, the workplace registered, the
+// price agreed, then the road that the pump's state calls for.
+void order::place(run& r, bool settlement)
+{
+    if (!openSession(r) || !registerWorkplace(r) || !checkPrice(r)) return;
+    if ((peek(r.rec->status) == st::NEED_PAY) != settlement) {
+        roadChanged(r, settlement);
+        return;
+    }
+    if (settlement) {
+        settle(r);
+    } else {
+        reserve(r);
+    }
+}
+
+bool order::openSession(run& r)
+{
+    r.session = newSession();
+    if (!r.session) {
+        poco_error(log, "Не удалось создать новое соединени с сокетом");
+        r.ans.set("msg", "Ошибка подключения к управлению ТРК");
+        finish(r, 500);
+        return false;
+    }
+    r.session->__try_Ctl_Available(3);
+    if (!r.session->isConnected()) {
+        poco_error(log, "Ошибка подключения к контролеру управления");
+        r.ans.set("msg", "Нет связи с ТРК");
+        finish(r, 500);
+        return false;
+    }
+    return true;
+}
+
+bool order::registerWorkplace(run& r)
+{
+    pcudata::cmdMsgResult_clear(r.res);
+    if (r.session->is_registered()) return true;
+    int got = r.session->register_wrkplace(r.res, r.err);
+    log.debug("результат регистрация рабочего места [ res=" + std::to_string(got) + " ]");
+    if (r.res.Res == 1) return true;
+    poco_error(log, "Ошибка регистрации рабочего места");
+    controllerFailure(r, "Ошибка подключения к ТРК", "REGM", 404);
+    return false;
+}
+
+// The order's price must be the one the controller charges now for the product and payment kind.
+bool order::checkPrice(run& r)
+{
+    r.pmt = pcu().get_paymnt(r.req.contract);
+    pcudata::cmdMsgResult_clear(r.res);
+    r.session->get_price(r.res, r.err, r.req.prod, r.pmt);
+    if (r.res.Res != 1) {
+        const char* text = r.res.Res == PRICE_UNKNOWN ? "Неверные данные по продукту или платежной системе"
+                                                      : "Ошибка получения цены на продукт";
+        poco_error(log, text);
+        controllerFailure(r, text, "GETPRS", 402);
+        return false;
+    }
+    int32_t prs = 0;  // hundredths
+    int32_t prd = 0;
+    const bool readable = numberOf(r.res, "PRS", prs) && numberOf(r.res, "PRD", prd);
+    if (readable && r.req.price == prs / 100.0) return true;
+    const char* text = "Цена в заказе не соответствует установленной на АЗС";
+    poco_error(log, text);
+    r.ans.set("action", "CHPRS");
+    r.ans.set("prd", prd);
+    r.ans.set("prs", prs);
+    controllerFailure(r, text, "GETPRS", 402);
+    return false;
+}
+
+// The pump has left the state the order was admitted in while the price was agreed: a delivery
+// that no longer waits for payment can't be paid, and a pump that now waits for payment can't be
+// reserved; the order is refused as it would be now.
+void order::roadChanged(run& r, bool settlement)
+{
+    const char* text = settlement
+                           ? "Попытка оплаты предыдущего отпуска. Повторите заказ."
+                           : "ТРК занята. Не закончен расчет по предыдущему отпуску.(Обратитесь к оператору)";
+    poco_error(log, text);
+    answerAtPump(r, text, 404);
+}
+
+// Stages A and C: the log may say more than the answer.
+void order::refuse(run& r, const ExceptionHTTP& e, const std::string& logText)
+{
+    poco_error(log, logText.empty() ? e.what() : logText);
+    r.ans.set("msg", e.what());
+    finish(r, e.response_code());
+}
+
+// An answer about a known pump carries its status as it is now.
+void order::answerAtPump(run& r, const std::string& text, int code)
+{
+    r.ans.set("msg", text);
+    if (r.rec != nullptr) r.ans.set("stat", peek(r.rec->status));
+    finish(r, code);
+}
+
+// A command the controller did not carry out: what it answered, for the platform's engineers.
+void order::controllerFailure(run& r, const std::string& text, const char* command, int code)
+{
+    r.ans.set("res", r.res.Res);
+    r.ans.set("cmd", r.res.Cmd.empty() ? std::string(command) : r.res.Cmd);
+    r.ans.set("err", r.err);
+    if (!r.res.tcod.empty()) r.ans.set("tcod", r.res.tcod);
+    if (!r.res.txt.empty()) r.ans.set("txt", r.res.txt);
+    answerAtPump(r, text, code);
+}
+
+// Every answer ends the request; the controller session is given back first.
+void order::finish(run& r, int code)
+{
+    if (r.session) {
+        r.session->close();
+        r.session.reset();
+    }
+    answer(*r.ctx, code, r.ans);
+}
+
+}  // namespace azs_apps

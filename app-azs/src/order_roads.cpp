@@ -1,0 +1,187 @@
+// The two roads of an admitted order whose price is agreed: reservation of an idle pump, and
+// post-payment of a finished delivery.
+#include <algorithm>
+#include <cstring>
+
+#include "order.h"
+#include "paymentLock.h"
+#include "str.h"
+#include "timeSource.h"
+#include "trkLock.h"
+
+namespace azs_apps {
+
+namespace {
+
+using pcudata::peek;
+
+// The monitor publishes the controller's new lock holder within moments.
+constexpr int64_t LOCK_PUBLISH_WAIT_US = 500000;
+// How long the pump is watched for its reaction to the reservation, and how often.
+constexpr time_t RESERVE_WAIT_SEC = 4;
+constexpr int64_t RESERVE_POLL_US = 100000;
+
+// Text fields of a record hold at most TRK_TEXT_SIZE - 1 bytes and end in a NUL.
+void copyText(char* field, const std::string& text)
+{
+    size_t n = std::min(text.size(), pcudata::TRK_TEXT_SIZE - 1);
+    std::memcpy(field, text.data(), n);
+    field[n] = '\0';
+}
+
+}  // namespace
+
+// --- post-payment ------------------------------------------------------------------------------
+
+void order::settle(run& r)
+{
+    bool locked = false;
+    try {
+        pcudata::cmdMsgResult_clear(r.res);
+        // A driver of version 1 or lower knows no payment lock.
+        if (pcu().getPcuDrvVer() > 1) lockPayment(r, locked);
+        const double delivered = static_cast<double>(peek(r.rec->volume)) / 1000.0;
+        if (!(delivered > 0.0)) throw ExceptionHTTP(orderAdmission::NOTHING_DELIVERED, 404);
+
+        r.ans.set("msg", "Заказ принят (постоплата).");
+        poco_information(
+            log, "Принят заказ '" + r.req.id + "' в режиме постоплаты для ТРК " + std::to_string(r.req.trk) +
+                     " объем " + pcudata::str::dbl2str(delivered, 6) + "(заказано " +
+                     pcudata::str::dbl2str(r.req.volume, 6) + ")" + "л. сумма заказа " +
+                     pcudata::str::dbl2str(r.req.summa, 6) + "р. продукт '" + std::to_string(r.req.prod) +
+                     "' вид оплаты '" + std::to_string(r.pmt) + "'");
+        tagForSettlement(r);
+        r.ans.set("litre", pcudata::str::dbl2str(delivered, 3));
+        r.ans.set("extendedOrderId", r.req.extendedId);
+        r.ans.set("extendedDate", upstream::notices::_makeExtDate(0));
+        r.ans.set("orderStatus", "Completed");
+        finish(r, 200);
+    } catch (const ExceptionHTTP& e) {
+        poco_warning(log, "Режим постоплаты : " + e.what());
+        if (locked) releasePayment(r);
+        answerAtPump(r, e.what(), e.response_code());
+    }
+}
+
+// Locks the delivery's payment for this order, so that no till takes it meanwhile. locked tells
+// whether the controller holds the lock for us, also when the test that follows fails.
+void order::lockPayment(run& r, bool& locked)
+{
+    int got = paymentLock(paymentLock::forOrder, pcu())._pmt_lock_ptr(r.session, r.rec, r.req.id, 1, r.res);
+    locked = got == 1;
+    pcudata::timeSrc().sleepUs(LOCK_PUBLISH_WAIT_US);
+    if (!locked || peek(r.rec->lockWplace) != r.session->get_wplace())
+        throw ExceptionHTTP("ТРК занята. (идет расчет с клиентом)", 404);
+}
+
+// The platform is told that the order did not take and will never settle it; a lock left with the
+// controller would keep the till from taking the payment and refuse every later order on the pump.
+void order::releasePayment(run& r)
+{
+    pcudata::cntlMsgResult res;
+    paymentLock(paymentLock::forOrder, pcu())._pmt_lock_ptr(r.session, r.rec, r.req.id, 0, res);
+}
+
+void order::tagForSettlement(run& r)
+{
+    const time_t now = pcudata::timeSrc().now();
+    {
+        pcudata::trkLock lock(pcu(), r.rec);
+        if (lock) r.rec->tagTime = static_cast<int32_t>(now);
+    }
+    // set_tagTrkPtr takes the record's lock itself, and the lock is not re-entrant: the guard above
+    // must be gone by now.
+    pcu().set_tagTrkPtr(r.rec, r.req.id, r.keys.client, 0);
+}
+
+// --- reservation -------------------------------------------------------------------------------
+
+void order::reserve(run& r)
+{
+    const int32_t before = peek(r.rec->status);
+    poco_information(log, "Резервирование ТРК " + std::to_string(r.req.trk) + " продукт '" +
+                              std::to_string(r.req.prod) + "' вид оплаты '" + std::to_string(r.pmt) + "'");
+    pcudata::cmdMsgResult_clear(r.res);
+    r.err = 0;
+    r.session->reserve_trk(r.req.trk, r.res, r.err, r.req.prod, r.pmt);
+    if (r.res.Res != 1) {
+        poco_error(log,
+                   "Ошибка резервирования заказа '" + r.req.id + "' на ТРК " + std::to_string(r.req.trk));
+        controllerFailure(r, "Не удалось передать заказ на ТРК", "PWORK", 404);
+        return;
+    }
+    waitForPump(r, before);
+    if (tagReserved(r)) {
+        answerAtPump(r, "Заказ зарегистрирован", 200);
+        return;
+    }
+    releaseReservation(r);
+    answerAtPump(r, "Ошибка подготовки ТРК к пуску", 404);
+}
+
+// The pump usually shows the reservation within moments; the answer's status then says so. The
+// outcome of the wait decides nothing.
+void order::waitForPump(const run& r, int32_t before)
+{
+    pcudata::timeSource& clock = pcudata::timeSrc();
+    const time_t start = clock.now();
+    time_t now = start;
+    int32_t status = peek(r.rec->status);
+    while (status == before && now - start <= RESERVE_WAIT_SEC) {
+        log.debug("Ожидание статуса изменения ТРК статус : '" + std::to_string(status) + "' Заказ : '" +
+                  r.req.id + "'");
+        clock.sleepUs(RESERVE_POLL_US);
+        status = peek(r.rec->status);
+        now = clock.now();
+    }
+    log.debug(" Текущий статус ТРК : '" + std::to_string(status) + "'  Заказ : '" + r.req.id + "'");
+}
+
+// Writes the order into the pump's record, under the record's lock, with the transaction number of
+// the reservation: the first one given whose record lock is obtained.
+bool order::tagReserved(run& r)
+{
+    for (const pcudata::cntlMsgEm& em : r.res.vlist) {
+        if (em.name != "VAL" || em.value.empty()) continue;
+        pcudata::trkLock lock(pcu(), r.rec);
+        if (!lock) continue;
+        int32_t trannum = 0;
+        if (pcudata::str::_stoi(em.value, trannum) == 0) r.rec->trannum = trannum;
+        copyText(r.rec->clientKey, r.keys.client);
+        copyText(r.rec->orderId, r.req.id);
+        trannum = r.rec->trannum;
+        log.debug("Заказ '" + std::string(r.rec->orderId) + "' зарегистрирован для тразакции '" +
+                  std::to_string(trannum) + "'");
+        const time_t now = pcudata::timeSrc().now();
+        r.rec->tagged = 1;
+        r.rec->tagTime = static_cast<int32_t>(now);
+        r.rec->notifyTime = static_cast<int32_t>(now);
+        r.rec->notifyDue = 0;
+        lock.release();
+
+        poco_information(
+            log, "Заказ '" + r.req.id + "' зарегистрирован для тразакции '" + std::to_string(trannum) + "'");
+        r.ans.set("trannum", trannum);
+        r.ans.set("timeset", upstream::notices::_makeExtDate(now));
+        return true;
+    }
+    return false;
+}
+
+// The platform is told that the order did not take, so nobody will start the pump: a reservation
+// left with the controller would hold the pump until an operator frees it.
+void order::releaseReservation(run& r)
+{
+    pcudata::cntlMsgResult res;
+    int err = 0;
+    r.session->release_trk(r.req.trk, r.req.id, res, err);
+    if (res.Res == 1) {
+        poco_warning(log, "Резерв ТРК " + std::to_string(r.req.trk) + " снят: заказ '" + r.req.id +
+                              "' не записан в ТРК");
+    } else {
+        poco_error(log, "Не удалось снять резерв ТРК " + std::to_string(r.req.trk) + " (заказ '" + r.req.id +
+                            "') [res=" + std::to_string(res.Res) + " err=" + std::to_string(err) + "]");
+    }
+}
+
+}  // namespace azs_apps
