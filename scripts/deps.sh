@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(build-essential cmake g++ pkg-config libpoco-dev libcurl4-openssl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev curl)
+          libgtest-dev libgmock-dev libbenchmark-dev curl libsqlite3-dev)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

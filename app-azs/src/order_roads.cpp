@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "journal.h"
 #include "order.h"
 #include "paymentLock.h"
 #include "str.h"
@@ -55,6 +56,8 @@ void order::settle(run& r)
         r.ans.set("extendedOrderId", r.req.extendedId);
         r.ans.set("extendedDate", upstream::notices::_makeExtDate(0));
         r.ans.set("orderStatus", "Completed");
+        journal(r, state::journal::SETTLED, 200,
+                pcudata::str::dbl2str(delivered, 3) + " л, транзакция " + r.req.extendedId);
         finish(r, 200);
     } catch (const ExceptionHTTP& e) {
         poco_warning(log, "Режим постоплаты : " + e.what());
@@ -163,6 +166,7 @@ bool order::tagReserved(run& r)
             log, "Заказ '" + r.req.id + "' зарегистрирован для тразакции '" + std::to_string(trannum) + "'");
         r.ans.set("trannum", trannum);
         r.ans.set("timeset", upstream::notices::_makeExtDate(now));
+        journal(r, state::journal::RESERVED, 200, "транзакция " + std::to_string(trannum));
         return true;
     }
     return false;
