@@ -164,7 +164,7 @@ TEST_F(Outbox, OperatorQueuesUndeliveredNoticesAgain)
     int64_t pending = store("R");
     box->release(pending, T0 + 600);
     int64_t abandoned = store("R");
-    box->abandon(abandoned, T0 + 5);
+    box->abandon(abandoned);
     int64_t delivered = store("R");
     box->delivered(delivered, T0 + 5);
 

@@ -32,8 +32,9 @@ private:
     std::string dir;
 };
 
-// Virtual time for one sleeping thread: a sleep moves the clock on at once (and yields), so that
-// days of a background cadence pass in moments. Reads from other threads see the same clock.
+// Virtual time for one waiting thread: a sleep or a wait moves the clock on at once (and lasts a
+// moment of real time), so that days of a background cadence pass in moments. Reads from other
+// threads see the same clock.
 class flyingClock : public pcudata::timeSource {
 public:
     static constexpr int64_t START_US = 1700000000LL * 1000000;
@@ -44,7 +45,11 @@ public:
         if (us > 0) virtualUs += us;
         std::this_thread::yield();
     }
-    int64_t realWaitUs(int64_t) override { return 100; }
+    int64_t realWaitUs(int64_t us) override
+    {
+        if (us > 0) virtualUs += us;
+        return 1;
+    }
     void advance(int64_t us) { virtualUs += us; }
 
 private:

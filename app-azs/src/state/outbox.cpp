@@ -210,15 +210,15 @@ bool outbox::failed(int64_t id, int64_t status, time_t now, time_t nextAt)
     });
 }
 
-bool outbox::abandon(int64_t id, time_t now)
+bool outbox::abandon(int64_t id)
 {
     std::lock_guard<std::mutex> g(m);
     inFlight.erase(id);
     return write("отказ от отправки", id, [&] {
         sqlStatement q(*db,
-                       "UPDATE outbox SET state = 'abandoned', last_attempt_at = MAX(last_attempt_at, ?), "
-                       "claimed_by = '', claimed_at = 0 WHERE id = ? AND state = 'pending'");
-        return q.bind(1, int64_t{now}).bind(2, id).run();
+                       "UPDATE outbox SET state = 'abandoned', claimed_by = '', claimed_at = 0 "
+                       "WHERE id = ? AND state = 'pending'");
+        return q.bind(1, id).run();
     });
 }
 

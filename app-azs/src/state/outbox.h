@@ -105,7 +105,7 @@ public:
     // attempted and release in one write: an attempt that the platform did not take.
     bool failed(int64_t id, int64_t status, time_t now, time_t nextAt);
     // Given up for good; the claim ends.
-    bool abandon(int64_t id, time_t now);
+    bool abandon(int64_t id);
     // Claims the pending entries that are due at now (every pending one with everyDue), oldest
     // first, leaving those another live sender holds.
     std::vector<outboxEntry> claimDue(time_t now, bool everyDue);

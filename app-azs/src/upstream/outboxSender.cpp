@@ -1,6 +1,7 @@
 #include "outboxSender.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "journal.h"
 #include "notices.h"
@@ -38,7 +39,11 @@ outboxSender::outboxSender(std::shared_ptr<state::outbox> box, settings target, 
 
 outboxSender::~outboxSender()
 {
-    stopping = true;
+    {
+        std::lock_guard<std::mutex> g(m);
+        stopping = true;
+    }
+    wake.notify_all();
     thread.join();
 }
 
@@ -106,7 +111,7 @@ void outboxSender::send(const state::outboxEntry& e)
 
 void outboxSender::abandon(const state::outboxEntry& e, time_t now)
 {
-    box->abandon(e.id, now);
+    box->abandon(e.id);
     const state::finalNotice& n = e.notice;
     poco_error(log, std::string("Уведомление ") + noticeWord(n) + " заказа '" + n.orderId +
                         "' не доставлено платформе: отправка прекращена " + dateOf(now) + " (попыток " +
@@ -116,14 +121,16 @@ void outboxSender::abandon(const state::outboxEntry& e, time_t now)
                            "попыток " + std::to_string(e.attempts));
 }
 
-// In steps of at most a second, so that a stop is seen soon.
+// A wait that the stop cuts short. Its real length comes from the clock, which runs faster than
+// the real one in tests.
 bool outboxSender::sleepUntil(time_t then)
 {
     pcudata::timeSource& clock = pcudata::timeSrc();
     const int64_t thenUs = static_cast<int64_t>(then) * SECOND_US;
-    for (int64_t now = clock.nowUs(); now < thenUs; now = clock.nowUs()) {
-        if (stopping) return false;
-        clock.sleepUs(std::min(SECOND_US, thenUs - now));
+    std::unique_lock<std::mutex> g(m);
+    for (int64_t now = clock.nowUs(); now < thenUs && !stopping; now = clock.nowUs()) {
+        const int64_t realUs = clock.realWaitUs(thenUs - now);
+        wake.wait_for(g, std::chrono::microseconds(realUs), [this] { return stopping.load(); });
     }
     return !stopping;
 }

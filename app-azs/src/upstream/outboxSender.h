@@ -12,8 +12,10 @@
 #include <Poco/Logger.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "outbox.h"
@@ -42,6 +44,8 @@ private:
     time_t keepSec;
     Poco::Logger& log;
     std::atomic<bool> stopping{false};
+    std::mutex m;
+    std::condition_variable wake;  // the stop
     std::thread thread;
 
     void run();
