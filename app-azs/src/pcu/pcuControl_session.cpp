@@ -4,10 +4,10 @@
 #include <Poco/Logger.h>
 
 #include <cerrno>
-#include <stdexcept>
 #include <string>
 
 #include "ctlLog.h"
+#include "libLog.h"
 #include "pcuControl.h"
 #include "timeSource.h"
 
@@ -154,12 +154,11 @@ int pcuControl::_readResult(cntlMsgResult& res, int& err)
     int result = -1;
     for (;;) {
         result = -1;
-        std::string line;
-        try {
-            line = readln();
-        } catch (const std::length_error& e) {
-            lg.error(std::string("Ошибка чтения данных из сокета (Length error): ") + e.what());
-            err = EOVERFLOW;
+        std::string line = readln();
+        if (line.empty() && errCode() != 0) {
+            // A failed read (reset connection, overlong line) is not a silent "no reply".
+            lg.error("Ошибка чтения данных из сокета: " + errnoText(errCode()));
+            err = errCode();
         }
         if (!line.empty() && (isPeerClosed() || errCode() != 0)) {
             // The line lost its end with the connection (closed, or reset: the reader then keeps
