@@ -1,5 +1,7 @@
-// A read that fails (the controller resets the connection) is an error with its number, not a
-// silent "no reply".
+// A controller that resets the connection instead of answering: the reset is logged with its error
+// number's name, not taken for a silent "no reply". Depending on when the reset arrives it is met
+// by the check after the write (which then takes the socket's error) or by the read, which then
+// hands the error number to the caller.
 #include <Poco/Message.h>
 #include <gtest/gtest.h>
 
@@ -14,14 +16,26 @@ using namespace pcudata;
 
 namespace {
 
-bool logged(ctltest::logCapture& logs, const std::string& source, const std::string& start)
+// The reset was logged with its name at the write or at the read; an error number handed to the
+// caller is the reset's.
+void expectResetReported(ctltest::logCapture& logs, int err)
 {
-    for (const std::string& t : logs.texts(source, Poco::Message::PRIO_ERROR))
-        if (t.rfind(start, 0) == 0) return true;
-    return false;
+    size_t reported = 0;
+    bool atRead = false;
+    for (const ctltest::logLine& l : logs.lines()) {
+        if (l.prio != Poco::Message::PRIO_ERROR || l.text.find(": ECONNRESET (") == std::string::npos)
+            continue;
+        ++reported;
+        atRead = atRead || l.text.rfind("Ошибка чтения данных из сокета: ECONNRESET (", 0) == 0;
+        if (!atRead) {
+            EXPECT_EQ(l.text.rfind("Ошибка записи в сокет: ECONNRESET (", 0), 0u) << l.text;
+        }
+    }
+    EXPECT_EQ(reported, 1u);
+    EXPECT_EQ(err, atRead ? ECONNRESET : 0);
 }
 
-TEST(ControlReadFailure, ResetInsteadOfAReplyGivesItsErrorNumber)
+TEST(ControlReadFailure, ResetInsteadOfAReplyIsReported)
 {
     scaledTimeSource fast{100};
     timeSourceGuard guard{&fast};
@@ -33,11 +47,10 @@ TEST(ControlReadFailure, ResetInsteadOfAReplyGivesItsErrorNumber)
     cntlMsgResult res;
     int err = 0;
     EXPECT_EQ(ctl.register_wrkplace(res, err), -1);
-    EXPECT_EQ(err, ECONNRESET);
-    EXPECT_TRUE(logged(logs, ctltest::LOG_CTL, "Ошибка чтения данных из сокета: ECONNRESET ("));
+    expectResetReported(logs, err);
 }
 
-TEST(ControlReadFailure, ResetInsteadOfAStationBlockGivesItsErrorNumber)
+TEST(ControlReadFailure, ResetInsteadOfAStationBlockIsReported)
 {
     scaledTimeSource fast{100};
     timeSourceGuard guard{&fast};
@@ -49,8 +62,7 @@ TEST(ControlReadFailure, ResetInsteadOfAStationBlockGivesItsErrorNumber)
     acfg_data cfg;
     int err = 0;
     EXPECT_EQ(ctl.getAzsPrs(cfg, err), -1);
-    EXPECT_EQ(err, ECONNRESET);
-    EXPECT_TRUE(logged(logs, ctltest::LOG_CTL_CYR, "Ошибка чтения данных из сокета: ECONNRESET ("));
+    expectResetReported(logs, err);
 }
 
 }  // namespace

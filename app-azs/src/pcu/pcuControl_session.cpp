@@ -136,8 +136,10 @@ int pcuControl::_sendCommand(const std::string& cmd)
     if (lg.debug()) lg.debug("Запись в сокет [" + cmd + "]");
     const int rc = write(cmd);
     // A write that went out but left an error on the socket is only logged: the read that follows
-    // meets the broken connection and reports it.
-    if (rc != 0 || hasError()) lg.error("Ошибка записи в сокет");
+    // meets the broken connection. hasError() has taken the socket's pending error (a reset, say),
+    // so that read may only see the closed connection: the error is named here.
+    if (rc != 0 || hasError())
+        lg.error(errCode() != 0 ? "Ошибка записи в сокет: " + errnoText(errCode()) : "Ошибка записи в сокет");
     return rc;
 }
 
