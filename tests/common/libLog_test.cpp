@@ -16,13 +16,6 @@ using namespace pcudata;
 
 namespace {
 
-TEST(LibLog, ErrorNumbersByNameAndText)
-{
-    EXPECT_EQ(errnoText(ENOENT), "ENOENT (No such file or directory)");
-    EXPECT_EQ(errnoText(EOVERFLOW), "EOVERFLOW (Value too large for defined data type)");
-    EXPECT_EQ(errnoText(99999).rfind("errno 99999 (", 0), 0u) << errnoText(99999);
-}
-
 TEST(LibLog, WithoutAProgramSinkErrorsGoToStandardErrorAndTheRestToStandardOutput)
 {
     testing::internal::CaptureStderr();
