@@ -4,6 +4,9 @@
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
 
+#include <algorithm>
+#include <stdexcept>
+
 #include "requestHandler.h"
 
 namespace azs_apps {
@@ -17,28 +20,14 @@ constexpr int LISTEN_BACKLOG = 128;
 constexpr int KEEP_ALIVE_SEC = 5;
 constexpr int READ_TIMEOUT_SEC = 30;
 
-int32_t workerCount(const webConfig& cfg)
-{
-    int32_t n = cfg.getInt("service.worker_threads", webService::DEFAULT_WORKERS);
-    return n < MIN_THREADS ? MIN_THREADS : n;
-}
-
-int32_t listenPortOf(const webConfig& cfg)
-{
-    int32_t p = cfg.getInt("service.port", webService::DEFAULT_PORT);
-    return p < 0 || p > 65535 ? webService::DEFAULT_PORT : p;
-}
-
 }  // namespace
 
 webService::webService(webConfig config, appFactory make)
     : cfg(std::move(config)),
-      ip(cfg.getString("service.ip", "127.0.0.1")),
-      listenPort(listenPortOf(cfg)),
-      workers(workerCount(cfg)),
+      svcSettings(serviceSettings::read(cfg)),
       scriptPath(cfg.getString("fuelweb.script", "/api/fuelweb")),
       pool([this, make] { return make(*this); }),
-      threads("fuelweb", MIN_THREADS, workers, THREAD_IDLE_SEC)
+      threads("fuelweb", std::min(MIN_THREADS, svcSettings.workers), svcSettings.workers, THREAD_IDLE_SEC)
 {
 }
 
@@ -60,8 +49,16 @@ void webService::start()
     // sharing, so a second service on the same port fails instead of splitting the traffic.
     Poco::Net::ServerSocket socket;
     listener = socket;
-    socket.bind(Poco::Net::SocketAddress(ip, static_cast<Poco::UInt16>(listenPort)), true, false);
-    socket.listen(LISTEN_BACKLOG);
+    const std::string& ip = svcSettings.ip;
+    try {
+        socket.bind(Poco::Net::SocketAddress(ip, static_cast<Poco::UInt16>(svcSettings.port)), true, false);
+        socket.listen(LISTEN_BACKLOG);
+    } catch (const Poco::Exception& e) {
+        throw std::runtime_error(
+            "Не удалось открыть " + ip + ":" + std::to_string(svcSettings.port) +
+            " для приёма запросов (\"service.ip\", \"service.port\"): " + e.displayText());
+    }
+    const int32_t workers = svcSettings.workers;
     Poco::AutoPtr<Poco::Net::HTTPServerParams> params(new Poco::Net::HTTPServerParams);
     params->setMaxThreads(workers);
     params->setMaxQueued(4 * workers);

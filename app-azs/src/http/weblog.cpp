@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "libLog.h"
+
 namespace azs_apps {
 namespace weblog {
 
@@ -242,7 +244,8 @@ void configure(const std::string& level, const std::string& file)
     int fd = -1;
     if (!file.empty()) {
         fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (fd < 0) throw Poco::OpenFileException("cannot open log file", file);
+        if (fd < 0)
+            throw Poco::OpenFileException("cannot open log file", file + ": " + pcudata::errnoText(errno));
     }
     queue().setTarget(fd);
     installQueue();
@@ -255,6 +258,37 @@ void configure(const std::string& level, const std::string& file)
 void drain()
 {
     queue().drain();
+}
+
+namespace {
+
+void libraryLine(pcudata::libLog::level lvl, const std::string& text)
+{
+    Poco::Logger& log = Poco::Logger::get("fuelweb");
+    switch (lvl) {
+        case pcudata::libLog::error:
+            log.error(text);
+            break;
+        case pcudata::libLog::warning:
+            log.warning(text);
+            break;
+        case pcudata::libLog::notice:
+            log.notice(text);
+            break;
+        case pcudata::libLog::info:
+            log.information(text);
+            break;
+        default:
+            log.debug(text);
+            break;
+    }
+}
+
+}  // namespace
+
+void routeLibraryLines()
+{
+    pcudata::libLog::setSink(libraryLine);
 }
 
 }  // namespace weblog
