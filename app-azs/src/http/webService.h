@@ -9,10 +9,13 @@
 //   "service.port"           listening port, default 8080 (0 picks a free port)
 //   "service.worker_threads" requests served at once, default 64 (a /fueling request holds a worker
 //                            for a whole delivery, so one per pump and more are needed)
+//   "service.read_timeout"   seconds a client has to send a whole request, default 5; 408 after
+//   "service.max_connections" connections being read or kept open at once, default 512
 //   "fuelweb.script"         path below which the requests are served, default "/api/fuelweb"
-#include <Poco/Net/HTTPServer.h>
+//
+// Requests are read by one thread (requestReader) and served by the workers (workerPool) only once
+// they are complete, so clients that send slowly or nothing at all never take a worker.
 #include <Poco/Net/ServerSocket.h>
-#include <Poco/ThreadPool.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -24,7 +27,10 @@
 
 #include "appPool.h"
 #include "application.h"
+#include "requestHandler.h"
+#include "requestReader.h"
 #include "webConfig.h"
+#include "workerPool.h"
 
 namespace azs_apps {
 
@@ -32,6 +38,8 @@ class webService {
 public:
     static constexpr int32_t DEFAULT_PORT = 8080;
     static constexpr int32_t DEFAULT_WORKERS = 64;
+    static constexpr int32_t DEFAULT_READ_TIMEOUT_SEC = 5;
+    static constexpr int32_t DEFAULT_MAX_CONNECTIONS = 512;
 
     // Makes the root application objects of this service life, on demand.
     using appFactory = std::function<std::unique_ptr<application>(webService&)>;
@@ -65,9 +73,14 @@ private:
     int32_t workers;
     std::string scriptPath;
     appPool pool;
-    Poco::ThreadPool threads;
-    Poco::Net::ServerSocket listener;  // shares the socket with the server, to close it early
-    std::unique_ptr<Poco::Net::HTTPServer> server;
+    Poco::Net::ServerSocket listener;
+    bool started = false;
+    uint16_t boundPort = 0;
+    // The reader hands complete requests to the workers, the workers give connections back to it:
+    // the reader is made first and goes last.
+    requestReader reader;
+    requestHandler handler;
+    workerPool threads;
 
     std::mutex mutex;
     std::condition_variable wake;
