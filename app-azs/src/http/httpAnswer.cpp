@@ -27,6 +27,24 @@ std::string httpDate()
     return buf;
 }
 
+// The phrases of the current HTTP standard where Poco still has older ones.
+std::string reasonFor(int status)
+{
+    switch (status) {
+        case 408:
+            return "Request Timeout";
+        case 413:
+            return "Content Too Large";
+        case 414:
+            return "URI Too Long";
+        case 505:
+            return "HTTP Version Not Supported";
+        default:
+            return Poco::Net::HTTPResponse::getReasonForStatus(
+                static_cast<Poco::Net::HTTPResponse::HTTPStatus>(status));
+    }
+}
+
 }  // namespace
 
 std::string head(int status, bool http10, const std::map<std::string, std::string>& fields,
@@ -35,8 +53,7 @@ std::string head(int status, bool http10, const std::map<std::string, std::strin
     std::string out = http10 ? "HTTP/1.0 " : "HTTP/1.1 ";
     out += std::to_string(status);
     out += ' ';
-    out +=
-        Poco::Net::HTTPResponse::getReasonForStatus(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(status));
+    out += reasonFor(status);
     out += "\r\nDate: " + httpDate() + "\r\nServer: fuelweb\r\n";
     for (const auto& f : fields) {
         // A value with a line break would add fields of its own: such a field is not written.
