@@ -258,12 +258,12 @@ requestParser::progress requestParser::onRequestLine(const std::string& line)
         unsigned char c = static_cast<unsigned char>(ch);
         if (c <= 0x20 || c == 0x7f) return fail(400, "неверный адрес запроса");
     }
-    bool digits = version.size() == 8 && version.compare(0, 5, "HTTP/") == 0 && version[5] >= '0' &&
-                  version[5] <= '9' && version[6] == '.' && version[7] >= '0' && version[7] <= '9';
-    if (!digits) return fail(400, "неверная версия HTTP");
     req->head.setMethod(method);
     req->head.setURI(target);
     req->lineRead = true;
+    bool digits = version.size() == 8 && version.compare(0, 5, "HTTP/") == 0 && version[5] >= '0' &&
+                  version[5] <= '9' && version[6] == '.' && version[7] >= '0' && version[7] <= '9';
+    if (!digits) return fail(400, "неверная версия HTTP");
     if (version[5] != '1') return fail(505, "неподдерживаемая версия HTTP");
     if (target.size() > lim.target) return fail(414, "адрес длиннее " + std::to_string(lim.target) + " байт");
     if (!originForm(method, target)) return fail(400, "неверный адрес запроса");
