@@ -24,8 +24,7 @@ protected:
 
     fuelweb& build(const std::string& fuelwebMembers)
     {
-        svc = std::make_unique<webService>(webConfig::fromText("{\"fuelweb\":{" + fuelwebMembers + "}}"),
-                                           azs_apps::fuelweb::make);
+        svc = std::make_unique<webService>(webConfig::fromText("{\"fuelweb\":{" + fuelwebMembers + "}}"), azs_apps::fuelweb::make);
         app = std::make_unique<fuelweb>(*svc);
         return *app;
     }
