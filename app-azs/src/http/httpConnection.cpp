@@ -23,8 +23,7 @@ httpConnection::~httpConnection()
 
 bool httpConnection::sendAll(const std::string& bytes, int64_t budgetUs)
 {
-    pcudata::timeSource& clock = pcudata::timeSrc();
-    int64_t deadline = clock.nowUs() + budgetUs;
+    int64_t deadline = pcudata::timeSrc().nowUs() + budgetUs;
     size_t off = 0;
     while (off < bytes.size()) {
         ssize_t n = ::send(sock, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
@@ -34,9 +33,9 @@ bool httpConnection::sendAll(const std::string& bytes, int64_t budgetUs)
         }
         if (n < 0 && errno == EINTR) continue;
         if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
-        int64_t left = deadline - clock.nowUs();
+        int64_t left = deadline - pcudata::timeSrc().nowUs();
         if (left <= 0) return false;
-        int64_t ms = (clock.realWaitUs(left) + 999) / 1000;
+        int64_t ms = (pcudata::timeSrc().realWaitUs(left) + 999) / 1000;
         pollfd p{sock, POLLOUT, 0};
         int rc = ::poll(&p, 1, ms > INT_MAX ? INT_MAX : static_cast<int>(ms));
         if (rc < 0 && errno != EINTR) return false;

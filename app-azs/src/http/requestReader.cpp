@@ -133,10 +133,9 @@ void requestReader::wake()
 
 void requestReader::run()
 {
-    pcudata::timeSource& clock = pcudata::timeSrc();
     std::vector<pollfd> fds;
     for (;;) {
-        int64_t now = clock.nowUs();
+        int64_t now = pcudata::timeSrc().nowUs();
         int lfd;
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -161,11 +160,12 @@ void requestReader::run()
         int64_t deadline = nextDeadline();
         if (lfd >= 0 && !accepting && acceptPausedUntil > now && acceptPausedUntil < deadline)
             deadline = acceptPausedUntil;
-        int timeout =
-            deadline == INT64_MAX ? -1 : pollMs(clock.realWaitUs(deadline > now ? deadline - now : 0));
+        int timeout = deadline == INT64_MAX
+                          ? -1
+                          : pollMs(pcudata::timeSrc().realWaitUs(deadline > now ? deadline - now : 0));
         int rc = ::poll(fds.data(), fds.size(), timeout);
         if (rc < 0) continue;  // EINTR; nothing else can fail with valid descriptors
-        now = clock.nowUs();
+        now = pcudata::timeSrc().nowUs();
         if (fds[0].revents != 0) {
             uint64_t count;
             ssize_t n = ::read(wakeFd, &count, sizeof count);
