@@ -41,6 +41,8 @@ serviceSettings serviceSettings::read(const pcudata::configFile& cfg)
                "целое число от 0 до 65535 (0: свободный порт, выбранный системой)", s.port);
     readNumber(cfg, "service.worker_threads", 1, MAX_WORKERS,
                "целое число от 1 до " + std::to_string(MAX_WORKERS), s.workers);
+    readNumber(cfg, "service.read_timeout", 1, 3600, "целое число секунд от 1 до 3600", s.readTimeoutSec);
+    readNumber(cfg, "service.max_connections", 1, 65536, "целое число от 1 до 65536", s.maxConnections);
     const std::string levels = "одно из \"error\", \"warning\", \"notice\", \"info\", \"debug\"";
     readText(cfg, "logging.level", false, levels, s.logLevel);
     if (weblog::priorityOf(s.logLevel) < 0) reject(cfg, "logging.level", levels);

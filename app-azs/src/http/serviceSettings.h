@@ -13,6 +13,10 @@
 //                            a worker for a whole delivery, so at least one per pump (32) and more;
 //                            beyond 1024 threads the service would only exhaust memory and
 //                            descriptors of a station host without serving more
+//   "service.read_timeout"   1..3600 seconds, default 5: time a client has to send a whole request
+//                            (head and body); 408 and the connection closed after it
+//   "service.max_connections" 1..65536, default 512: connections being read or kept open at once;
+//                            the idle kept ones give way first
 //   "logging.level"          "error", "warning", "notice", "info" or "debug" (Poco's own names
 //                            are accepted too), default "info"
 //   "logging.file"           log file (a string, appended to), default: standard error
@@ -27,10 +31,14 @@ struct serviceSettings {
     static constexpr int32_t DEFAULT_PORT = 8080;
     static constexpr int32_t DEFAULT_WORKERS = 64;
     static constexpr int32_t MAX_WORKERS = 1024;
+    static constexpr int32_t DEFAULT_READ_TIMEOUT_SEC = 5;
+    static constexpr int32_t DEFAULT_MAX_CONNECTIONS = 512;
 
     std::string ip = "127.0.0.1";
     int32_t port = DEFAULT_PORT;
     int32_t workers = DEFAULT_WORKERS;
+    int32_t readTimeoutSec = DEFAULT_READ_TIMEOUT_SEC;
+    int32_t maxConnections = DEFAULT_MAX_CONNECTIONS;
     std::string logLevel = "info";
     std::string logFile;  // empty: standard error
 

@@ -7,9 +7,10 @@
 // Its own keys ("service.*", "logging.*") are read by serviceSettings, strictly: a value that does
 // not fit stops the construction with configError. "fuelweb.script" names the path below which the
 // requests are served (default "/api/fuelweb").
-#include <Poco/Net/HTTPServer.h>
+//
+// Requests are read by one thread (requestReader) and served by the workers (workerPool) only once
+// they are complete, so clients that send slowly or nothing at all never take a worker.
 #include <Poco/Net/ServerSocket.h>
-#include <Poco/ThreadPool.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -21,8 +22,11 @@
 
 #include "appPool.h"
 #include "application.h"
+#include "requestHandler.h"
+#include "requestReader.h"
 #include "serviceSettings.h"
 #include "webConfig.h"
+#include "workerPool.h"
 
 namespace azs_apps {
 
@@ -64,9 +68,14 @@ private:
     serviceSettings svcSettings;
     std::string scriptPath;
     appPool pool;
-    Poco::ThreadPool threads;
-    Poco::Net::ServerSocket listener;  // shares the socket with the server, to close it early
-    std::unique_ptr<Poco::Net::HTTPServer> server;
+    Poco::Net::ServerSocket listener;
+    bool started = false;
+    uint16_t boundPort = 0;
+    // The reader hands complete requests to the workers, the workers give connections back to it:
+    // the reader is made first and goes last.
+    requestReader reader;
+    requestHandler handler;
+    workerPool threads;
 
     std::mutex mutex;
     std::condition_variable wake;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "libLog.h"
+#include "logEscape.h"
 
 namespace azs_apps {
 namespace weblog {
@@ -161,30 +162,8 @@ private:
         out += ' ';
         out += e.source;
         out += ": ";
-        appendEscaped(out, e.text);
+        appendEscaped(out, e.text);  // texts carry request values: see logEscape.h
         out += '\n';
-    }
-
-    // Texts carry request values: a line break or other control byte in one is written as an
-    // escape, so that every line of the file is one message of the service. Tabs and UTF-8 stay.
-    static void appendEscaped(std::string& out, const std::string& text)
-    {
-        for (char c : text) {
-            unsigned char u = static_cast<unsigned char>(c);
-            if (u >= 0x20 && u != 0x7f) {
-                out += c;
-            } else if (c == '\t') {
-                out += c;
-            } else if (c == '\n') {
-                out += "\\n";
-            } else if (c == '\r') {
-                out += "\\r";
-            } else {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\x%02x", u);
-                out += buf;
-            }
-        }
     }
 
     void write(const std::string& out)
