@@ -58,7 +58,7 @@ TEST(ServiceSettings, ValuesThatDoNotFitStopTheStartNamingKeyAndRange)
         {"service.read_timeout", "0", "секунд от 1 до 3600"},
         {"service.read_timeout", "\"5\"", "секунд от 1 до 3600"},
         {"service.max_connections", "0", "от 1 до 65536"},
-        {"service.max_connections", "1e6", "от 1 до 65536"},
+        {"service.max_connections", "1000000", "от 1 до 65536"},
         {"logging.level", "\"verbose\"", LEVELS},
         {"logging.level", "42", LEVELS},
         {"logging.level", "\"\"", LEVELS},
