@@ -12,6 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "libLog.h"
 #include "timeSource.h"
 
 namespace pcudata {
@@ -31,6 +32,16 @@ const size_t kMaxPending = 4095;
 int setIntOption(int descriptor, int level, int name, int value)
 {
     return ::setsockopt(descriptor, level, name, &value, sizeof value);
+}
+
+// Adds the option's name and the system's reason to failed when set failed (rc != 0).
+bool noteFailure(int rc, const char* option, std::string& failed, int& firstErrno)
+{
+    if (rc == 0) return false;
+    const int e = errno;
+    if (firstErrno == 0) firstErrno = e;
+    failed += std::string(failed.empty() ? "" : "; ") + option + " " + errnoText(e);
+    return true;
 }
 
 int setLinger(int descriptor, int on, int seconds)
@@ -181,10 +192,20 @@ int clientSock::disconnect()
 void clientSock::_renewSocket()
 {
     const int fresh = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fresh < 0) return;  // the next attempt fails on the old socket and says why
+    if (fresh < 0) {
+        // The next attempt fails on the old socket and says why; this says why it was not replaced.
+        _reportRenewal("Не удалось создать новый сокет для повторного соединения с ", errno);
+        return;
+    }
     enable_keepalive(fresh);
-    ::dup3(fresh, sockfd, O_CLOEXEC);
+    if (::dup3(fresh, sockfd, O_CLOEXEC) < 0)
+        _reportRenewal("Не удалось заменить сокет для повторного соединения с ", errno);
     ::close(fresh);
+}
+
+void clientSock::_reportRenewal(const char* what, int e)
+{
+    libLog::write(libLog::error, what + host + ":" + std::to_string(port) + ": " + errnoText(e));
 }
 
 void clientSock::_closeSocket()
@@ -382,23 +403,43 @@ int clientSock::_appendPending(const char* data, size_t len)
     return 0;
 }
 
+// A refused option is reported and leaves its bit in the result's mask; errcode gets the first
+// refusal's error number. The connection works without keep-alive, but a controller that vanishes
+// without a word is then noticed only by the read budgets.
 int clientSock::enable_keepalive(int descriptor)
 {
-    int mask = 0;
-    if (setIntOption(descriptor, SOL_SOCKET, SO_KEEPALIVE, 1) != 0) mask |= 16;
-    if (setIntOption(descriptor, IPPROTO_TCP, TCP_KEEPIDLE, 1) != 0) mask |= 32;
-    if (setIntOption(descriptor, IPPROTO_TCP, TCP_KEEPINTVL, 1) != 0) mask |= 64;
-    if (setIntOption(descriptor, IPPROTO_TCP, TCP_KEEPCNT, 5) != 0) mask |= 128;
-    return mask != 0 ? -1 : 0;
+    int mask = 0, first = 0;
+    std::string failed;
+    if (noteFailure(setIntOption(descriptor, SOL_SOCKET, SO_KEEPALIVE, 1), "SO_KEEPALIVE", failed, first))
+        mask |= 16;
+    if (noteFailure(setIntOption(descriptor, IPPROTO_TCP, TCP_KEEPIDLE, 1), "TCP_KEEPIDLE", failed, first))
+        mask |= 32;
+    if (noteFailure(setIntOption(descriptor, IPPROTO_TCP, TCP_KEEPINTVL, 1), "TCP_KEEPINTVL", failed, first))
+        mask |= 64;
+    if (noteFailure(setIntOption(descriptor, IPPROTO_TCP, TCP_KEEPCNT, 5), "TCP_KEEPCNT", failed, first))
+        mask |= 128;
+    if (mask == 0) return 0;
+    errcode = first;
+    libLog::write(libLog::warning, "Не удалось включить keep-alive сокета " + std::to_string(descriptor) +
+                                       " (маска " + std::to_string(mask) + "): " + failed);
+    return -1;
 }
 
 int clientSock::enable_reuseopts(int descriptor)
 {
-    int mask = 0;
-    if (setIntOption(descriptor, SOL_SOCKET, SO_REUSEADDR, 1) != 0) mask |= 1;
-    if (setIntOption(descriptor, SOL_SOCKET, SO_REUSEPORT, 1) != 0) mask |= 2;
-    if (setLinger(descriptor, 1, 2) != 0) mask |= 4;
-    return mask != 0 ? -1 : 0;
+    int mask = 0, first = 0;
+    std::string failed;
+    if (noteFailure(setIntOption(descriptor, SOL_SOCKET, SO_REUSEADDR, 1), "SO_REUSEADDR", failed, first))
+        mask |= 1;
+    if (noteFailure(setIntOption(descriptor, SOL_SOCKET, SO_REUSEPORT, 1), "SO_REUSEPORT", failed, first))
+        mask |= 2;
+    if (noteFailure(setLinger(descriptor, 1, 2), "SO_LINGER", failed, first)) mask |= 4;
+    if (mask == 0) return 0;
+    errcode = first;
+    libLog::write(libLog::warning, "Не удалось настроить повторное использование адреса сокета " +
+                                       std::to_string(descriptor) + " (маска " + std::to_string(mask) +
+                                       "): " + failed);
+    return -1;
 }
 
 }  // namespace pcudata

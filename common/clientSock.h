@@ -66,9 +66,11 @@ public:
     void errCode(int code) { errcode = code; }
     void errClear() { errcode = 0; }
 
-    // Keep-alive with 1 s idle, 1 s interval, 5 probes. Failure bits 16, 32, 64, 128; 0 or -1.
+    // Keep-alive with 1 s idle, 1 s interval, 5 probes. 0, or -1 when an option was refused: the
+    // refused options (failure bits 16, 32, 64, 128) and the system's reasons go to the log
+    // (libLog, warning) and errcode holds the first refusal's error number.
     int enable_keepalive(int descriptor);
-    // Address reuse, port reuse, linger 2 s. Failure bits 1, 2, 4; 0 or -1.
+    // Address reuse, port reuse, linger 2 s. Failure bits 1, 2, 4; reported as enable_keepalive.
     int enable_reuseopts(int descriptor);
 
     const std::string& getHost() const { return host; }
@@ -97,6 +99,7 @@ protected:
     int _connectOnce();
     int _finishConnect();
     void _renewSocket();
+    void _reportRenewal(const char* what, int e);
     int _waitFor(short events, int64_t deadlineUs);
     int _waitReadable(int64_t deadlineUs, int& failures);
     int _appendPending(const char* data, size_t len);

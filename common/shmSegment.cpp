@@ -4,8 +4,8 @@
 #include <sys/shm.h>
 
 #include <cerrno>
-#include <iostream>
 
+#include "libLog.h"
 #include "runner.h"
 #include "timeSource.h"
 
@@ -23,12 +23,23 @@ bool tryLock(trkState_t* rec)
                                        __ATOMIC_SEQ_CST);
 }
 
+// "text (code): NAME (system text)": the number the caller gets, then the system's own reason.
+std::string numbered(const char* text, int code, int sysErr)
+{
+    return std::string(text) + " (" + std::to_string(code) + "): " + errnoText(sysErr);
+}
+
 }  // namespace
+
+std::string shmKeyFile(const std::string& dir)
+{
+    return dir + "/" + SHM_KEY_FILE_NAME;
+}
 
 int32_t shmSegment::fail(int32_t error, const std::string& message)
 {
     lastError = error;
-    std::cerr << message << std::endl;
+    libLog::write(libLog::error, message);
     return -1;
 }
 
@@ -37,30 +48,37 @@ int32_t shmSegment::shmInit()
     // A second shmat would leave the first attachment behind for the life of the process.
     if (shm != nullptr) return 0;
     if (ipcPath.empty()) return fail(EINVAL, "Не определен путь для выделения разделяемого сегмента");
-    if (!runner::FileExists(ipcPath) && !runner::touchFile(ipcPath, SHM_KEY_FILE_MODE))
-        return fail(EACCES, "Не удалось создать файл для выделения разделяемого сегмента");
-    key_t key = ::ftok(ipcPath.c_str(), SHM_PROJECT_ID);
-    if (key == -1) return fail(EACCES, "Не удалось получить ключ разделяемого сегмента памяти");
+    // Callers know a key-file failure by its number 13; the line says what the system answered.
+    if (!runner::FileExists(ipcPath) && !runner::touchFile(ipcPath, SHM_KEY_FILE_MODE)) {
+        const int error = errno;
+        return fail(EACCES, "Не удалось создать файл для выделения разделяемого сегмента: " + ipcPath + ": " +
+                                errnoText(error));
+    }
+    const key_t key = ::ftok(ipcPath.c_str(), SHM_PROJECT_ID);
+    if (key == -1) {
+        const int error = errno;
+        return fail(error, "Не удалось получить ключ разделяемого сегмента памяти: " + ipcPath + ": " +
+                               errnoText(error));
+    }
 
     bool creator = true;
     int id = ::shmget(key, SHM_SEGMENT_SIZE, IPC_CREAT | IPC_EXCL | SHM_KEY_FILE_MODE);
     if (id < 0) {
         int error = errno;
         if (error != EEXIST)
-            return fail(error,
-                        "Ошибка выделения сегмента разделяемой памяти (" + std::to_string(error) + ")");
+            return fail(error, numbered("Ошибка выделения сегмента разделяемой памяти", error, error));
         creator = false;
         id = ::shmget(key, SHM_SEGMENT_SIZE, SHM_KEY_FILE_MODE);
         if (id < 0) {
             error = errno;
-            return fail(
-                error, "Ошибка получения адреса сегмента разделяемой памяти (" + std::to_string(error) + ")");
+            return fail(error, numbered("Ошибка получения адреса сегмента разделяемой памяти", error, error));
         }
     }
     void* addr = ::shmat(id, nullptr, 0);
-    if (addr == reinterpret_cast<void*>(-1))
-        return fail(EFAULT,
-                    "Ошибка подсоединения к сегменту разделяемой памяти (" + std::to_string(EFAULT) + ")");
+    if (addr == reinterpret_cast<void*>(-1)) {
+        const int error = errno;
+        return fail(EFAULT, numbered("Ошибка подсоединения к сегменту разделяемой памяти", EFAULT, error));
+    }
 
     ipcKey = static_cast<int32_t>(key);
     shmId = id;

@@ -12,6 +12,11 @@
 
 namespace pcudata {
 
+constexpr const char* SHM_KEY_FILE_NAME = "trkstat.mem";
+
+// The segment's key file in directory dir (the configured "tmp_path"). Both programs derive it here.
+std::string shmKeyFile(const std::string& dir);
+
 // How long and how often a caller polls for a pump's lock word.
 //
 // Two kinds of wait exist: the web service waits until a deadline in whole seconds (so a lock
@@ -43,9 +48,9 @@ public:
 
     void setIpcPath(const std::string& path) { ipcPath = path; }
 
-    // Creates or attaches the segment. 0 on success; -1 with lastError set and a message on
-    // standard error. A failed call changes nothing, so a later call simply retries. Calling it
-    // while attached keeps the existing attachment.
+    // Creates or attaches the segment. 0 on success; -1 with lastError set and an error line in the
+    // program's log (libLog) that names the system's reason. A failed call changes nothing, so a later call
+    // simply retries. Calling it while attached keeps the existing attachment.
     int32_t shmInit();
     // Detaches. With zeroDataTime the controller block's dataTime is cleared first, which tells
     // the readers that the monitor is gone (the daemon does this when it stops).

@@ -7,14 +7,13 @@
 #include <cstring>
 
 #include "runner.h"
+#include "sharedConfig.h"
 #include "str.h"
 #include "timeSource.h"
 
 namespace pcudata {
 
 namespace {
-
-const char* const DEFAULT_HOST = "127.0.0.1";
 
 std::string errorText(const char* what, int code)
 {
@@ -34,9 +33,9 @@ std::string orderFigures(const trkState_t& s)
 
 pcuMonitor::pcuMonitor()
 {
-    monSock.setHost(DEFAULT_HOST);
+    monSock.setHost(sharedConfig::DEFAULT_CTL_ADDR);
     monSock.setPort(DEFAULT_PORT);
-    seg.setIpcPath(std::string("/tmp/") + "trkstat.mem");
+    seg.setIpcPath(shmKeyFile(sharedConfig::DEFAULT_TMP_PATH));
 }
 
 pcuMonitor::pcuMonitor(const std::string& host, uint32_t port) : pcuMonitor()

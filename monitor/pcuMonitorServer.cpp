@@ -1,11 +1,6 @@
 // Start-up of the daemon: options, configuration, paths, and the hand-over to the monitor.
 #include "pcuMonitorServer.h"
 
-#include <Poco/Dynamic/Var.h>
-#include <Poco/Exception.h>
-#include <Poco/JSON/Object.h>
-#include <Poco/JSON/Parser.h>
-#include <fcntl.h>
 #include <getopt.h>
 #include <unistd.h>
 
@@ -16,6 +11,8 @@
 #include <cstring>
 #include <iostream>
 
+#include "configFile.h"
+#include "libLog.h"
 #include "signalLog.h"
 #include "timeSource.h"
 
@@ -32,46 +29,6 @@ runner::whereLog ioLog = runner::out;
 namespace {
 
 constexpr int OPT_PID = 'p';  // --pid has no short form: 'p' is not in the short option string
-
-bool readWholeFile(const std::string& path, std::string& text)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return false;
-    char buf[4096];
-    ssize_t n = 0;
-    text.clear();
-    while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-    ::close(fd);
-    return n == 0;
-}
-
-// The "fuelweb" object of the document; null when the document has none. False when the text
-// is not JSON at all.
-bool parseFuelweb(const std::string& text, Poco::JSON::Object::Ptr& fuelweb)
-{
-    try {
-        Poco::JSON::Parser parser;
-        const Poco::Dynamic::Var root = parser.parse(text);
-        if (root.type() == typeid(Poco::JSON::Object::Ptr))
-            fuelweb = root.extract<Poco::JSON::Object::Ptr>()->getObject("fuelweb");
-        return true;
-    } catch (const Poco::Exception&) {
-        return false;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-// A key that is absent, null or of a type that does not convert keeps its default.
-template <typename T>
-void readKey(const Poco::JSON::Object::Ptr& obj, const std::string& key, T& value)
-{
-    if (obj.isNull() || !obj->has(key) || obj->isNull(key)) return;
-    try {
-        value = obj->get(key).convert<T>();
-    } catch (const Poco::Exception&) {
-    }
-}
 
 // "-P" is a port: a decimal number that fits 16 bits. Anything else would connect elsewhere.
 bool parsePort(const char* text, uint16_t& port)
@@ -103,16 +60,27 @@ void stopHandler(int sig)
     ::_exit(0);
 }
 
+// A daemon whose stop signal is not caught still ends, but leaves a live-looking dataTime behind
+// for the readers; that is worth a line in the .err file, not a refusal to run.
 void installStopSignals()
 {
-    struct sigaction sa = {};
-    sa.sa_handler = stopHandler;
-    sigemptyset(&sa.sa_mask);
-    sigaddset(&sa.sa_mask, SIGTERM);
-    sigaddset(&sa.sa_mask, SIGINT);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGINT, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);  // a write to a closed socket must fail, not end the daemon
+    sigset_t mask;
+    sigemptyset(&mask);
+    sigaddset(&mask, SIGTERM);
+    sigaddset(&mask, SIGINT);
+    installHandler(SIGTERM, stopHandler, &mask);
+    installHandler(SIGINT, stopHandler, &mask);
+    installHandler(SIGPIPE, SIG_IGN);  // a write to a closed socket must fail, not end the daemon
+}
+
+// The library's lines (segment, socket options): errors and warnings to the .err file, the rest to
+// the .log file.
+void daemonLine(libLog::level lvl, const std::string& text)
+{
+    if (lvl <= libLog::warning)
+        errLine(text);
+    else
+        runner::log(text, lvl == libLog::debug ? runner::debug1 : runner::out);
 }
 
 int currentDir(std::string& cwd)
@@ -128,6 +96,8 @@ int currentDir(std::string& cwd)
     return CONTINUE;
 }
 
+// The segment is attached before the daemon reports readiness: a daemon that can not publish the
+// pumps must not count as started, and the starting command ends with its status 14.
 int runMonitor(const settings& s)
 {
     installStopSignals();
@@ -139,12 +109,14 @@ int runMonitor(const settings& s)
     monitor.sock().setHost(s.host);
     monitor.sock().setPort(s.port);
     if (monitor.shmInit() != 0) {
-        std::cerr << "Ошибка подключения к SharedMemory" << std::endl;
+        errLine("Ошибка подключения к SharedMemory");
         monitor.stop();
         monitor.shmStop();
         ptrMon = nullptr;
         return 14;
     }
+    reportReady();
+    runner::log("Файл ключа разделяемой памяти: " + s.keyFile, ioLog);
     monitor.run();
 }
 
@@ -225,21 +197,29 @@ int findConfigFile(const std::string& cwd)
 
 int loadConfig(const std::string& file, settings& s)
 {
-    std::string text;
-    if (!readWholeFile(file, text)) {
-        std::cerr << "Не возможно открыть файл конфигурации" << std::endl;
-        return CONTINUE;
+    configFile cfg;
+    std::string reason;
+    switch (configFile::load(file, cfg, reason)) {
+        case configFile::unreadable:
+            std::cerr << "Не возможно открыть файл конфигурации: " << file << ": " << reason << std::endl;
+            return CONTINUE;
+        case configFile::notJson:
+            std::cerr << "Ошибка загрузки файла конфигурации: " << file << ": " << reason << std::endl;
+            return 5;
+        case configFile::notObject:
+            s.warnings.push_back("Файл конфигурации " + file + ": " + reason +
+                                 ": взяты значения по умолчанию всех ключей");
+            return CONTINUE;
+        case configFile::ok:
+            break;
     }
-    Poco::JSON::Object::Ptr fuelweb;
-    if (!parseFuelweb(text, fuelweb)) {
-        std::cerr << "Ошибка загрузки файла конфигурации" << std::endl;
-        return 5;
-    }
-    readKey(fuelweb, "ctl_addr", s.host);
-    readKey(fuelweb, "mon_port", s.port);
-    readKey(fuelweb, "tmp_path", s.tmpPath);
-    readKey(fuelweb, "run_path", s.runPath);
-    readKey(fuelweb, "log_path", s.logPath);
+    const sharedConfig shared = sharedConfig::read(cfg);
+    s.host = shared.ctlAddr;
+    s.tmpPath = shared.tmpPath;
+    s.port = cfg.getPort("fuelweb.mon_port", pcuMonitor::DEFAULT_PORT);
+    s.runPath = cfg.getString("fuelweb.run_path", s.runPath);
+    s.logPath = cfg.getString("fuelweb.log_path", s.logPath);
+    s.warnings = cfg.newWarnings();
     return CONTINUE;
 }
 
@@ -252,7 +232,7 @@ void applyOptions(settings& s)
 
 void derivePaths(settings& s)
 {
-    s.keyFile = s.tmpPath + "/" + "trkstat.mem";
+    s.keyFile = shmKeyFile(s.tmpPath);
     s.logFile = s.logPath + "/" + progname + ".log";
     s.errFile = s.logPath + "/" + progname + ".err";
     s.pidPath = !pidFile.empty() ? pidFile : s.runPath + "/" + progname + ".pid";
@@ -274,6 +254,7 @@ int serverMain(int argc, char* argv[])
     std::setlocale(LC_CTYPE, "ru_RU.UTF-8");
     std::setlocale(LC_MESSAGES, "ru_RU.UTF-8");
     setProgname(argc > 0 ? argv[0] : nullptr);
+    libLog::setSink(daemonLine);
     std::string cwd;
     int rc = currentDir(cwd);
     if (rc == CONTINUE) rc = parseOptions(argc, argv);
@@ -285,6 +266,7 @@ int serverMain(int argc, char* argv[])
     anchorPaths(s, cwd);
     rc = detach(s.pidPath, s.logFile, s.errFile);
     if (rc != CONTINUE) return rc;
+    for (const std::string& w : s.warnings) errLine(w);
     return runMonitor(s);
 }
 

@@ -6,12 +6,15 @@
 // steps can be tried one by one; CONTINUE means "go on with the start".
 #include <sys/types.h>
 
+#include <csignal>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "pcuMonitor.h"
 #include "runner.h"
+#include "sharedConfig.h"
 
 namespace pcudata {
 namespace monitorServer {
@@ -31,13 +34,16 @@ extern runner::whereLog ioLog;  // the frame's own log lines: standard output
 
 // What the configuration and the command line decide.
 struct settings {
-    std::string host = "localhost";
+    std::string host = sharedConfig::DEFAULT_CTL_ADDR;
     uint32_t port = pcuMonitor::DEFAULT_PORT;
-    std::string tmpPath = "/tmp";
+    std::string tmpPath = sharedConfig::DEFAULT_TMP_PATH;
     std::string runPath = "/var/run";
     std::string logPath = "/var/log";
     // Derived by derivePaths.
     std::string keyFile, logFile, errFile, pidPath;
+    // Keys that took their default because their value did not fit; logged to the .err file once
+    // the daemon's streams lead there.
+    std::vector<std::string> warnings;
 };
 
 // Sets progname from argv[0].
@@ -47,7 +53,8 @@ int parseOptions(int argc, char* argv[]);
 void printUsage(std::ostream& os);
 // Picks config_file: the --config file, or config.js in cwd. CONTINUE, 22 or 2.
 int findConfigFile(const std::string& cwd);
-// Reads the "fuelweb" keys of file into s. CONTINUE (an unreadable file leaves the defaults) or 5.
+// Reads the "fuelweb" keys of file into s, as fuelweb reads them (pcudata::configFile). CONTINUE
+// (an unreadable file, or valid JSON that is not an object, leaves the defaults) or 5 (not JSON).
 int loadConfig(const std::string& file, settings& s);
 // Host and port from the command line over the configuration, then the file paths.
 void applyOptions(settings& s);
@@ -57,9 +64,21 @@ void anchorPaths(settings& s, const std::string& cwd);
 
 // Pid stored in a pid file, or 0 when the file is missing, unreadable or holds no positive number.
 pid_t readPidFile(const std::string& path);
-// Detaches from the starter. CONTINUE in the daemon (or when already run by process 1);
-// otherwise the exit status of the calling process.
+// Detaches from the starter: CONTINUE in the daemon (new session, "/", streams on the log files) or
+// when already run by process 1; otherwise the exit status of the starting process, which is the
+// daemon's own status when the daemon ends before it reports readiness.
 int detach(const std::string& pidPath, const std::string& logPath, const std::string& errPath);
+// Tells the starting process that the daemon runs (it then writes the pid file and ends with 0).
+// Called once everything that can end the start has succeeded. Nothing to do when not detached.
+void reportReady();
+
+// A line for the .err file (standard error). Until the daemon has reported readiness it also goes
+// to the standard error of the command that started it, so a start that fails is explained where
+// it was asked for.
+void errLine(const std::string& text);
+// Installs handler for sig, with the signals of mask blocked while it runs. False, with an error
+// line naming the signal and the system's reason, when the system refuses.
+bool installHandler(int sig, void (*handler)(int), const sigset_t* mask = nullptr, int flags = 0);
 
 // The whole program; returns only on failure or in the starting process.
 int serverMain(int argc, char* argv[]);

@@ -1,11 +1,14 @@
 // Detaching from the starter.
 //
-// The starter forks and waits (at most 2 s) for the daemon child to report that it has a new session
-// and its log files. Only then does it write the pid file and end with status 0, so whoever started
-// the daemon learns from the exit status whether it really runs. SIGCHLD tells the starter that the
-// child died first, SIGALRM that it never answered.
+// The starter forks and waits (at most 2 s) for the daemon child to report that it runs: new
+// session, log files, shared segment attached. Only then does it write the pid file and end with
+// status 0, so whoever started the daemon learns from the exit status whether it really runs.
+// SIGCHLD tells the starter that the child died first (the starter then ends with the child's own
+// status), SIGALRM that it never answered. Until the child reports, its error lines also go to the
+// starter's standard error, so the reason of a failed start reaches the terminal that asked for it.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +19,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "libLog.h"
 #include "pcuMonitorServer.h"
 #include "signalLog.h"
 
@@ -35,6 +39,12 @@ constexpr mode_t PID_FILE_MODE = 0640;
 volatile sig_atomic_t inDaemon = 0;
 volatile sig_atomic_t handshakeSignal = 0;
 char lockPathBuf[PATH_MAX] = {};
+
+// In the daemon until it reports readiness: the starting process, its standard error, and the
+// signal mask to restore.
+pid_t starterPid = 0;
+int starterErr = -1;
+sigset_t daemonMask;
 
 std::string codeText(int e)
 {
@@ -93,21 +103,19 @@ void handshakeHandler(int sig)
     }
 }
 
-void installHandshake()
+bool installHandshake()
 {
     // Each handler blocks the other two: a daemon that signals readiness and dies at once leaves
     // SIGUSR1 and SIGCHLD pending together, and without the mask the kernel would stack both
     // handlers so that SIGCHLD ran first and hid the handshake.
-    struct sigaction sa = {};
-    sa.sa_handler = handshakeHandler;
-    sigemptyset(&sa.sa_mask);
-    sigaddset(&sa.sa_mask, SIGUSR1);
-    sigaddset(&sa.sa_mask, SIGALRM);
-    sigaddset(&sa.sa_mask, SIGCHLD);
-    ::sigaction(SIGUSR1, &sa, nullptr);
-    ::sigaction(SIGALRM, &sa, nullptr);
-    sa.sa_flags = SA_NOCLDSTOP;
-    ::sigaction(SIGCHLD, &sa, nullptr);
+    sigset_t mask;
+    sigemptyset(&mask);
+    sigaddset(&mask, SIGUSR1);
+    sigaddset(&mask, SIGALRM);
+    sigaddset(&mask, SIGCHLD);
+    return installHandler(SIGUSR1, handshakeHandler, &mask) &&
+           installHandler(SIGALRM, handshakeHandler, &mask) &&
+           installHandler(SIGCHLD, handshakeHandler, &mask, SA_NOCLDSTOP);
 }
 
 bool isRunning(pid_t pid)
@@ -127,6 +135,18 @@ int checkPidFile(const std::string& pidPath)
     return CONTINUE;
 }
 
+// The exit status of a child that died before the handshake (14: no segment), or 1 when it gave
+// none (killed by a signal, or ended with 0).
+int childStatus()
+{
+    int st = 0;
+    pid_t got = 0;
+    while ((got = ::waitpid(pid_daemon, &st, 0)) < 0 && errno == EINTR) {
+    }
+    if (got == pid_daemon && WIFEXITED(st) && WEXITSTATUS(st) != 0) return WEXITSTATUS(st);
+    return 1;
+}
+
 int starterOutcome()
 {
     if (handshakeSignal == SIGUSR1) {
@@ -143,7 +163,7 @@ int starterOutcome()
     }
     const char* name = handshakeSignal == SIGALRM ? "SIGALRM" : "SIGCHLD";
     std::cerr << name << " with child (" << handshakeSignal << ")" << std::endl;
-    return 1;
+    return handshakeSignal == SIGCHLD ? childStatus() : 1;
 }
 
 // The starter waits with the three signals unblocked only inside sigsuspend, so a handshake that
@@ -178,17 +198,16 @@ void redirectStreams(const std::string& logPath, const std::string& errPath)
            "Ошибка перенаправления потока ошибок, code=", "Ошибка закрытия потока ошибок, code=");
 }
 
-// Detach step 5 and 6 in the child. CONTINUE, or 1 when the new session or "/" fails.
+// Detach steps 5 and 6 in the child. CONTINUE, or 1 when the new session or "/" fails. The
+// readiness report waits for reportReady.
 int becomeDaemon(const std::string& logPath, const std::string& errPath, const sigset_t& oldMask)
 {
     inDaemon = 1;
-    const pid_t parent = ::getppid();
+    starterPid = ::getppid();
     pid_daemon = ::getpid();
-    std::signal(SIGCHLD, SIG_DFL);
-    std::signal(SIGTSTP, SIG_IGN);
-    std::signal(SIGTTOU, SIG_IGN);
-    std::signal(SIGTTIN, SIG_IGN);
-    std::signal(SIGHUP, SIG_IGN);
+    daemonMask = oldMask;
+    installHandler(SIGCHLD, SIG_DFL);
+    for (int sig : {SIGTSTP, SIGTTOU, SIGTTIN, SIGHUP}) installHandler(sig, SIG_IGN);
     ::umask(0);
     if (::setsid() < 0) {
         const int e = errno;
@@ -201,10 +220,8 @@ int becomeDaemon(const std::string& logPath, const std::string& errPath, const s
                   << std::endl;
         return 1;
     }
+    starterErr = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     redirectStreams(logPath, errPath);
-    runner::log("Демон инициализирован с PID=" + std::to_string(pid_daemon), ioLog);
-    ::sigprocmask(SIG_SETMASK, &oldMask, nullptr);
-    ::kill(parent, SIGUSR1);
     return CONTINUE;
 }
 
@@ -240,7 +257,9 @@ int detach(const std::string& pidPath, const std::string& logPath, const std::st
     sigaddset(&handshake, SIGALRM);
     sigaddset(&handshake, SIGCHLD);
     ::sigprocmask(SIG_BLOCK, &handshake, &oldMask);
-    installHandshake();
+    // Without its handlers the starter would be ended by the daemon's SIGUSR1 instead of
+    // reporting the start.
+    if (!installHandshake()) return 1;
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);  // nothing buffered may be written twice after the fork
@@ -260,6 +279,46 @@ int detach(const std::string& pidPath, const std::string& logPath, const std::st
     sigdelset(&waitMask, SIGALRM);
     sigdelset(&waitMask, SIGCHLD);
     return awaitHandshake(waitMask);
+}
+
+void reportReady()
+{
+    if (starterPid <= 0) return;
+    runner::log("Демон инициализирован с PID=" + std::to_string(pid_daemon), ioLog);
+    ::sigprocmask(SIG_SETMASK, &daemonMask, nullptr);
+    if (::kill(starterPid, SIGUSR1) != 0) {
+        const int e = errno;
+        errLine("Не удалось сообщить о готовности запускающему процессу " + std::to_string(starterPid) +
+                ": " + errnoText(e));
+    }
+    starterPid = 0;
+    if (starterErr >= 0) ::close(starterErr);
+    starterErr = -1;
+}
+
+void errLine(const std::string& text)
+{
+    runner::log(text, runner::err);
+    if (starterErr < 0 || text.empty()) return;
+    const std::string line = text + "\n";
+    (void)!::write(starterErr, line.data(), line.size());
+}
+
+bool installHandler(int sig, void (*handler)(int), const sigset_t* mask, int flags)
+{
+    struct sigaction sa = {};
+    sa.sa_handler = handler;
+    sa.sa_flags = flags;
+    if (mask != nullptr)
+        sa.sa_mask = *mask;
+    else
+        sigemptyset(&sa.sa_mask);
+    if (::sigaction(sig, &sa, nullptr) == 0) return true;
+    const int e = errno;
+    const char* abbrev = ::sigabbrev_np(sig);
+    const std::string name = abbrev != nullptr ? std::string("SIG") + abbrev : std::to_string(sig);
+    errLine("Не удалось установить обработчик сигнала " + name + ": " + errnoText(e));
+    return false;
 }
 
 }  // namespace monitorServer

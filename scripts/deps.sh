@@ -1,10 +1,27 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only when one is missing, so that a machine that
 # already has them (or has no network) is left alone.
+#   scripts/deps.sh              what the build, the tests and the demo need
+#   scripts/deps.sh --packaging  that, and what building and checking the Debian package needs
 set -euo pipefail
 
 PACKAGES=(build-essential cmake g++ pkg-config libpoco-dev libcurl4-openssl-dev
           libgtest-dev libgmock-dev libbenchmark-dev curl libsqlite3-dev)
+
+# Only scripts/package.sh and scripts/package-check.sh ask for these:
+#   dpkg-dev  dpkg-shlibdeps (the package's Depends from the libraries the programs link) and
+#             dpkg-buildflags (Debian's hardening flags)
+#   file      CPack's shlibdeps step finds the programs' ELF files with it
+#   lintian   the package check
+#   logrotate the package check runs the installed logrotate file
+#   debootstrap  the package check installs the package on a clean, minimal Debian made with it
+#   systemd-container  systemd-nspawn: the package check boots systemd in a container to run the
+#             installed units for real
+PACKAGING=(dpkg-dev file lintian logrotate debootstrap systemd-container)
+
+if [ "${1:-}" = "--packaging" ]; then
+  PACKAGES+=("${PACKAGING[@]}")
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

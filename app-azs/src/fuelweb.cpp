@@ -1,5 +1,6 @@
 #include "fuelweb.h"
 
+#include "sharedConfig.h"
 #include "str.h"
 #include "webConfig.h"
 #include "webService.h"
@@ -8,7 +9,6 @@ namespace azs_apps {
 
 namespace {
 
-const char* const IPC_FILE_NAME = "trkstat.mem";
 constexpr int32_t FALLBACK_PAYMENT_CODE = 8880;
 
 const char* allowedText(bool allowed)
@@ -35,6 +35,8 @@ fuelweb::fuelweb(webService& service)
     if (srv.config().getBool("service.bench_route", false))
         urls.assign("^/bench/const$", &fuelweb::bench_response, this);
     urls.assign("", &fuelweb::default_response, this);
+    // Each mistyped key once per configuration read, by whichever root object meets it first.
+    srv.config().logNewWarnings(log);
 }
 
 fuelweb::~fuelweb() = default;
@@ -51,8 +53,9 @@ void fuelweb::readConfiguration()
     ctl_key = cfg.getString("fuelweb.ctl_key", "");
     upstream = upstreamOf(cfg);
     upstream_key = cfg.getString("fuelweb.upstream_key", "");
-    prototype.sock().setHost(cfg.getString("fuelweb.ctl_addr", "127.0.0.1"));
-    prototype.sock().setPort(static_cast<uint32_t>(cfg.getInt("fuelweb.ctl_port", 65520)));
+    const pcudata::sharedConfig shared = pcudata::sharedConfig::read(cfg);
+    prototype.sock().setHost(shared.ctlAddr);
+    prototype.sock().setPort(cfg.getPort("fuelweb.ctl_port", 65520));
     prototype.set_wplace(cfg.getInt("fuelweb.ctl_wplace", 20));
     prototype.set_wplace_typ(cfg.getInt("fuelweb.ctl_wplace_type", 4));
 
@@ -65,7 +68,7 @@ void fuelweb::readConfiguration()
     prototype.set_pers_paymnt(pers);
     prototype.postpay_allow(cfg.getBool("fuelweb.ctl_postpay_allow", false));
     prototype.set_order_timeout(cfg.getInt("fuelweb.order_timeout", 120));
-    prototype.setIpcPath(cfg.getString("fuelweb.tmp_path", "/tmp") + "/" + IPC_FILE_NAME);
+    prototype.setIpcPath(shared.keyFile());
 
     prototype.set_underfill_order(cfg.getDouble("fuelweb.ctl_underfill_order", -1.0));
     prototype.set_overfill_order(cfg.getDouble("fuelweb.ctl_overfill_order", 0.0));

@@ -24,6 +24,8 @@
 
 #include "durableState.h"
 #include "fuelweb.h"
+#include "serviceSettings.h"
+#include "sharedConfig.h"
 #include "upstreamTransfer.h"
 #include "webConfig.h"
 #include "webService.h"
@@ -130,9 +132,20 @@ std::string configPath(int argc, char** argv)
     throw std::runtime_error("Usage: fuelweb -c CONFIG_FILE");
 }
 
-void configureLogging(const azs_apps::webConfig& cfg)
+void configureLogging(const azs_apps::serviceSettings& s)
 {
-    azs_apps::weblog::configure(cfg.getString("logging.level", "info"), cfg.getString("logging.file", ""));
+    azs_apps::weblog::configure(s.logLevel, s.logFile);
+}
+
+// What the operator needs to check that the service and the monitor daemon meet: where requests
+// are taken (the port actually bound, also when "service.port" is 0) and the segment's key file,
+// which must be the daemon's.
+void logStartup(Poco::Logger& log, webService& svc)
+{
+    const pcudata::sharedConfig shared = pcudata::sharedConfig::read(svc.config());
+    svc.config().logNewWarnings(log);
+    poco_information(log, "Приём запросов на " + svc.settings().ip + ":" + std::to_string(svc.port()));
+    poco_information(log, "Файл ключа разделяемой памяти: " + shared.keyFile());
 }
 
 int fatal(Poco::Logger& log, const std::string& text)
@@ -153,7 +166,7 @@ int runCycles(int argc, char** argv)
         for (;;) {
             auto svc =
                 std::make_unique<webService>(azs_apps::webConfig::fromFile(path), azs_apps::fuelweb::make);
-            configureLogging(svc->config());
+            configureLogging(svc->settings());
             // The new cycle's state is in place before the old one's stops, so that no notice or
             // journal row of a request still running falls between them.
             state = std::make_unique<azs_apps::durableState>(svc->config());
@@ -161,6 +174,8 @@ int runCycles(int argc, char** argv)
                 liveService live(*svc);
                 poco_information(log, "Запуск приложения");
                 log.debug("Поддержка отладочных сообщений включена");
+                svc->start();
+                logStartup(log, *svc);
                 svc->run();
             }
             // Read and clear in one step: a SIGHUP that lands in between must not turn into a stop.
@@ -188,6 +203,7 @@ int main(int argc, char** argv)
     // is kept and reported by every notice.
     azs_apps::upstream::globalInit();
     azs_apps::weblog::configure("info", "");
+    azs_apps::weblog::routeLibraryLines();
     std::thread(signalLoop, set).detach();
 
     int status = runCycles(argc, argv);

@@ -15,6 +15,7 @@
 #include <new>
 #include <thread>
 
+#include "libLogCapture.h"
 #include "testSupport.h"
 #include "timeSource.h"
 
@@ -49,12 +50,13 @@ protected:
 
     void removeSegment() { testsupport::removeSegment(keyPath); }
 
-    // Runs shmInit and returns what it wrote to standard error.
-    std::string initCapturingStderr(shmSegment& s, int32_t& rc)
+    // Runs shmInit and returns the lines it logged, all at error level.
+    std::string initCapturingLog(shmSegment& s, int32_t& rc)
     {
-        testing::internal::CaptureStderr();
+        testsupport::libLogCapture log;
         rc = s.shmInit();
-        return testing::internal::GetCapturedStderr();
+        for (const auto& l : log.lines()) EXPECT_EQ(l.level, libLog::error) << l.text;
+        return log.text();
     }
 };
 
@@ -169,7 +171,7 @@ TEST_F(ShmSegmentTest, EmptyPathFailsWithItsMessage)
 {
     seg.setIpcPath("");
     int32_t rc = 0;
-    std::string err = initCapturingStderr(seg, rc);
+    std::string err = initCapturingLog(seg, rc);
     EXPECT_EQ(rc, -1);
     EXPECT_EQ(seg.lastError, 22);
     EXPECT_EQ(err, "Не определен путь для выделения разделяемого сегмента\n");
@@ -180,10 +182,12 @@ TEST_F(ShmSegmentTest, UncreatableKeyFileFailsAndALaterCallRetries)
 {
     seg.setIpcPath("/nonexistent-dir-of-fuelgate/trkstat.mem");
     int32_t rc = 0;
-    std::string err = initCapturingStderr(seg, rc);
+    std::string err = initCapturingLog(seg, rc);
     EXPECT_EQ(rc, -1);
     EXPECT_EQ(seg.lastError, 13);
-    EXPECT_EQ(err, "Не удалось создать файл для выделения разделяемого сегмента\n");
+    EXPECT_EQ(err,
+              "Не удалось создать файл для выделения разделяемого сегмента: "
+              "/nonexistent-dir-of-fuelgate/trkstat.mem: ENOENT (No such file or directory)\n");
     EXPECT_FALSE(seg.isAttached());
     EXPECT_EQ(seg.ipcKey, -1);
 
@@ -198,10 +202,10 @@ TEST_F(ShmSegmentTest, ExistingSegmentOfAnotherSizeIsReported)
     ASSERT_NE(key, -1);
     ASSERT_GE(::shmget(key, 100, IPC_CREAT | IPC_EXCL | 0666), 0);
     int32_t rc = 0;
-    std::string err = initCapturingStderr(seg, rc);
+    std::string err = initCapturingLog(seg, rc);
     EXPECT_EQ(rc, -1);
     EXPECT_EQ(seg.lastError, EINVAL);
-    EXPECT_EQ(err, "Ошибка получения адреса сегмента разделяемой памяти (22)\n");
+    EXPECT_EQ(err, "Ошибка получения адреса сегмента разделяемой памяти (22): EINVAL (Invalid argument)\n");
     EXPECT_FALSE(seg.isAttached());
 }
 

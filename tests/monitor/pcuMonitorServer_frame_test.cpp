@@ -1,6 +1,7 @@
 // Steps of the daemon's start that need no process of their own.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <ctime>
 #include <sstream>
 #include <string>
@@ -48,14 +49,30 @@ TEST_F(DaemonSettings, KeysOfTheFuelwebObject)
 
 TEST_F(DaemonSettings, DefaultsForAbsentNullOrMistypedKeys)
 {
-    ASSERT_EQ(load(R"({"fuelweb": {"ctl_addr": null, "mon_port": -4, "tmp_path": null}})"),
+    ASSERT_EQ(load(R"({"fuelweb": {"ctl_addr": null, "mon_port": -4, "tmp_path": null, "log_path": 7}})"),
               monitorServer::CONTINUE);
     monitorServer::applyOptions(s);
-    EXPECT_EQ(s.host, "localhost");
+    EXPECT_EQ(s.host, "127.0.0.1");
     EXPECT_EQ(s.port, 65521u);
     EXPECT_EQ(s.keyFile, "/tmp/trkstat.mem");
     EXPECT_EQ(s.pidPath, "/var/run/pcuMonitorServer.pid");
+    EXPECT_EQ(s.logFile, "/var/log/pcuMonitorServer.log");
+    ASSERT_EQ(s.warnings.size(), 2u) << "null counts as absent";
+    EXPECT_NE(s.warnings[0].find("\"fuelweb.mon_port\" = -4"), std::string::npos) << s.warnings[0];
+    EXPECT_NE(s.warnings[1].find("\"fuelweb.log_path\" = 7"), std::string::npos) << s.warnings[1];
+
+    monitorServer::settings other;
+    s = other;
     EXPECT_EQ(load("[1, 2]"), monitorServer::CONTINUE) << "valid JSON without the object";
+    ASSERT_EQ(s.warnings.size(), 1u);
+    EXPECT_NE(s.warnings[0].find("не является объектом JSON"), std::string::npos) << s.warnings[0];
+}
+
+TEST_F(DaemonSettings, ByteOrderMarkIsSkipped)
+{
+    ASSERT_EQ(load("\xEF\xBB\xBF{\"fuelweb\": {\"mon_port\": 7001}}"), monitorServer::CONTINUE);
+    EXPECT_EQ(s.port, 7001u);
+    EXPECT_TRUE(s.warnings.empty());
 }
 
 TEST_F(DaemonSettings, CommandLineOverridesTheFile)
@@ -77,8 +94,20 @@ TEST_F(DaemonSettings, UnreadableFileLeavesTheDefaults)
     const int rc = monitorServer::loadConfig(dir.path, s);  // a directory opens but does not read
     std::cerr.rdbuf(old);
     EXPECT_EQ(rc, monitorServer::CONTINUE);
-    EXPECT_EQ(err.str(), "Не возможно открыть файл конфигурации\n");
-    EXPECT_EQ(s.host, "localhost");
+    EXPECT_EQ(err.str().rfind("Не возможно открыть файл конфигурации: " + dir.path + ": EISDIR (", 0), 0u)
+        << err.str();
+    EXPECT_EQ(s.host, "127.0.0.1");
+}
+
+TEST(DaemonSignals, ARefusedHandlerIsReportedWithTheSystemsReason)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(monitorServer::installHandler(SIGKILL, SIG_IGN));
+    EXPECT_TRUE(monitorServer::installHandler(SIGUSR2, SIG_DFL));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("): Не удалось установить обработчик сигнала SIGKILL: EINVAL ("), std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("SIGUSR2"), std::string::npos);
 }
 
 TEST(DaemonPidFile, OnlyAPositiveNumberAtTheStartCounts)

@@ -11,6 +11,7 @@
 #include "monitorTestUtil.h"
 #include "pcuSimulator.h"
 #include "processRunner.h"
+#include "runner.h"
 #include "shmSegment.h"
 
 using namespace montest;
@@ -64,7 +65,9 @@ TEST(DaemonConfiguration, MissingFilesAndBadJson)
     writeFile(dir.file("bad.json"), "{ \"fuelweb\": { \"mon_port\": 1, }");
     r = runProcess({daemonBinary(), "-c", dir.file("bad.json")}, dir.path);
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(r.err, "Ошибка загрузки файла конфигурации\n");
+    EXPECT_EQ(
+        r.err.rfind("Ошибка загрузки файла конфигурации: " + dir.file("bad.json") + ": ошибка в JSON", 0), 0u)
+        << r.err;
 }
 
 TEST(DaemonConfiguration, RunningInstanceIsRefused)
@@ -201,15 +204,52 @@ TEST_F(DaemonRun, Sigusr1RewritesThePidFileAndEnds)
     EXPECT_EQ(seg.getPcuStatus()->dataTime, 0) << "a daemon that ends leaves no live-looking dataTime";
 }
 
-TEST_F(DaemonRun, SegmentFailureEndsTheDaemonWith14)
+// A daemon that can not attach the segment must not count as started: the starting command ends
+// with the daemon's 14 and shows why, and no pid file claims a running instance.
+TEST_F(DaemonRun, SegmentFailureEndsTheStartingCommandWith14)
 {
     writeConfig(dir.file("missing-dir"));  // the key file can not be created there
     processResult r = start();
-    ASSERT_EQ(r.status, 0) << "the starter only reports the handshake: " << r.err;
+    EXPECT_EQ(r.status, 14) << r.err;
+    EXPECT_EQ(daemonPid, 0);
+    EXPECT_FALSE(pcudata::runner::FileExists(pidPath()));
+    const std::string keyFile = dir.file("missing-dir") + "/trkstat.mem";
+    for (const std::string& text : {r.err, readFile(dir.file("pcuMonitorServer.err"))}) {
+        EXPECT_NE(text.find("Не удалось создать файл для выделения разделяемого сегмента: " + keyFile +
+                            ": ENOENT ("),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("Ошибка подключения к SharedMemory\n"), std::string::npos) << text;
+    }
+    EXPECT_EQ(logText().find("Демон инициализирован"), std::string::npos) << logText();
+}
+
+// A value of the wrong type takes its default in the daemon as in fuelweb, and the daemon says so
+// in its .err file and, while starting, on the starter's terminal.
+TEST_F(DaemonRun, MistypedKeysAreWarnedAndTakeTheirDefaults)
+{
+    writeFile(dir.file("cfg.json"),
+              "{\"fuelweb\": {\"ctl_addr\": false, \"mon_port\": \"65521\", \"tmp_path\": \"" + dir.path +
+                  "\", \"run_path\": \"" + dir.path + "\", \"log_path\": \"" + dir.path +
+                  "\", \"ctl_port\": {}}}");
+    processResult r = start();
+    ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_GT(daemonPid, 1);
-    EXPECT_EQ(waitDaemon(), 14);
-    EXPECT_NE(readFile(dir.file("pcuMonitorServer.err")).find("Ошибка подключения к SharedMemory\n"),
-              std::string::npos);
+    const std::string errFile = readFile(dir.file("pcuMonitorServer.err"));
+    for (const std::string& text : {r.err, errFile}) {
+        EXPECT_NE(text.find("Ключ конфигурации \"fuelweb.ctl_addr\" = false не подходит (ожидается строка): "
+                            "взято значение по умолчанию \"127.0.0.1\""),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("\"fuelweb.mon_port\" = \"65521\" не подходит"), std::string::npos) << text;
+        EXPECT_EQ(text.find("ctl_port"), std::string::npos) << "not a key of the daemon";
+    }
+    EXPECT_TRUE(waitFor([&] {
+        return logText().find("Файл ключа разделяемой памяти: " + dir.file("trkstat.mem")) !=
+               std::string::npos;
+    })) << logText();
+    ASSERT_EQ(::kill(daemonPid, SIGTERM), 0);
+    EXPECT_EQ(waitDaemon(), 0);
 }
 
 }  // namespace

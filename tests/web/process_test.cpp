@@ -170,6 +170,62 @@ TEST_F(FuelwebProcess, UnreadableConfigurationEndsWithStatusOne)
     EXPECT_NE(readFile(errFile()).find("missing.json"), std::string::npos);
 }
 
+// A configuration the service can not run with ends the start with status 1 and a plain message on
+// standard error (and in the log, when there is one yet).
+TEST_F(FuelwebProcess, ConfigurationsThatCanNotRunEndWithStatusOneAndSayWhy)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"{\"service\":{\"port\":70000}}",
+         "Ключ конфигурации \"service.port\" = 70000 недопустим: ожидается целое число от 0 до 65535"},
+        {"{\"service\":{\"worker_threads\":2147483647}}",
+         "Ключ конфигурации \"service.worker_threads\" = 2147483647 недопустим: ожидается целое число от 1 "
+         "до 1024"},
+        {"{\"logging\":{\"level\":\"verbose\"}}",
+         "Ключ конфигурации \"logging.level\" = \"verbose\" недопустим"},
+        {"[1,2]", "Файл конфигурации " + configFile() + ": документ не является объектом JSON"},
+        {"", "Файл конфигурации " + configFile() + ": пустой документ"},
+        {"{\"fuelweb\":", "Файл конфигурации " + configFile() + ": ошибка в JSON"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        std::ofstream(configFile()) << c.first;
+        spawn(configFile());
+        EXPECT_EQ(waitExit(), 1);
+        EXPECT_NE(readFile(errFile()).find(c.second + ""), std::string::npos) << readFile(errFile());
+    }
+    spawn(dir.path());
+    EXPECT_EQ(waitExit(), 1);
+    EXPECT_NE(readFile(errFile()).find("Не удалось прочитать файл конфигурации " + dir.path() + ": EISDIR ("),
+              std::string::npos)
+        << readFile(errFile());
+}
+
+// Port 0 lets the system pick the port; the log tells which. A byte-order mark is no error, and a
+// mistyped "fuelweb" key is named in the log once, with the default taken.
+TEST_F(FuelwebProcess, LogsTheBoundPortTheKeyFileAndMistypedKeys)
+{
+    std::ofstream(configFile()) << "\xEF\xBB\xBF{\"service\":{\"ip\":\"127.0.0.1\",\"port\":0},"
+                                << "\"logging\":{\"file\":\"" << logFile() << "\"},"
+                                << "\"fuelweb\":{\"tmp_path\":\"" << dir.path()
+                                << "\",\"order_timeout\":\"60\"}}";
+    spawn(configFile());
+    ASSERT_TRUE(waitForLog("Файл ключа разделяемой памяти: " + dir.keyFile())) << readFile(errFile());
+    const std::string log = readFile(logFile());
+    const std::string bound = "Приём запросов на 127.0.0.1:";
+    const size_t at = log.find(bound);
+    ASSERT_NE(at, std::string::npos) << log;
+    port = static_cast<uint16_t>(std::atoi(log.c_str() + at + bound.size()));
+    ASSERT_NE(port, 0);
+    touch();
+    touch();
+    const std::string warning =
+        "Warning fuelweb: Ключ конфигурации \"fuelweb.order_timeout\" = \"60\" не подходит (ожидается целое "
+        "число от -2147483648 до 2147483647): взято значение по умолчанию 120";
+    ASSERT_TRUE(waitForLog(warning)) << readFile(logFile());
+    EXPECT_TRUE(waitForLog("Таймаут ожидания пуска ТРК : (120)"));
+    EXPECT_EQ(countOf(readFile(logFile()), warning), 1u) << readFile(logFile());
+}
+
 TEST_F(FuelwebProcess, PortInUseEndsWithStatusOne)
 {
     Poco::Net::ServerSocket taken(Poco::Net::SocketAddress("127.0.0.1", 0));

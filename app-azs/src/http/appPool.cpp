@@ -6,7 +6,10 @@ namespace azs_apps {
 
 appPool::lease::lease(appPool& pool, std::unique_ptr<application> app) : pool(pool), app(std::move(app)) {}
 
-appPool::lease::~lease() { pool.giveBack(std::move(app)); }
+appPool::lease::~lease()
+{
+    pool.giveBack(std::move(app));
+}
 
 appPool::appPool(factory make) : make(std::move(make)) {}
 

@@ -1,12 +1,13 @@
 #include "httpContext.h"
 
 #include <Poco/Exception.h>
-#include <Poco/Net/HTTPRequest.h>
 #include <Poco/URI.h>
 
 #include <cctype>
 #include <istream>
 #include <sstream>
+
+#include "httpAnswer.h"
 
 namespace azs_apps {
 
@@ -32,15 +33,15 @@ bool isFormType(const std::string& contentType)
 
 }  // namespace
 
-httpContext::httpContext(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response)
-    : request(request), response(response)
+httpContext::httpContext(std::unique_ptr<httpRequest> request, sender send, bool keepAlive)
+    : req(std::move(request)), send(std::move(send)), keepAlive(keepAlive)
 {
     splitUri();
 }
 
 void httpContext::splitUri()
 {
-    const std::string& uri = request.getURI();
+    const std::string& uri = req->head.getURI();
     size_t q = uri.find('?');
     std::string rawPath = uri.substr(0, q);
     try {
@@ -63,18 +64,6 @@ void httpContext::readForm(Poco::Net::HTMLForm& into, const std::string& text)
     }
 }
 
-bool httpContext::readBody()
-{
-    std::istream& in = request.stream();
-    char chunk[8192];
-    while (in) {
-        in.read(chunk, sizeof chunk);
-        body.append(chunk, static_cast<size_t>(in.gcount()));
-        if (body.size() > BODY_LIMIT) return false;
-    }
-    return true;
-}
-
 std::string httpContext::get(const std::string& name) const
 {
     return query.get(name, "");
@@ -87,7 +76,7 @@ void httpContext::parseFormBody()
     if (mediaType(contentType()) == MULTIPART_FORM)
         readMultipartForm();
     else
-        readForm(form, body);
+        readForm(form, req->body);
 }
 
 // Plain fields of a multipart body; file parts are dropped. The boundary comes from the content
@@ -99,7 +88,7 @@ void httpContext::readMultipartForm()
     size_t params = type.find(';');
     Poco::Net::HTTPRequest bodyOnly(Poco::Net::HTTPRequest::HTTP_POST, "/");
     bodyOnly.setContentType(MULTIPART_FORM + (params == std::string::npos ? "" : type.substr(params)));
-    std::istringstream in(body);
+    std::istringstream in(req->body);
     try {
         form.load(bodyOnly, in);
     } catch (const std::exception&) {  // Poco's exceptions included
@@ -116,17 +105,12 @@ bool httpContext::complete(afterAnswer next)
 {
     if (completed || closed) return false;
     completed = true;
+    bool keepOpen = next == done && keepAlive;
+    std::string bytes = httpAnswer::head(answerStatus, req->http10, headers, answer.size(), !keepOpen);
+    // The answer to HEAD has the length of the body it would have had, but no body.
+    if (method() != "HEAD") bytes += answer;
     try {
-        response.setStatusAndReason(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(answerStatus));
-        for (const auto& h : headers) response.set(h.first, h.second);
-        response.setContentLength(static_cast<std::streamsize>(answer.size()));
-        if (next == carryOn) response.setKeepAlive(false);
-        std::ostream& os = response.send();
-        os.write(answer.data(), static_cast<std::streamsize>(answer.size()));
-        os.flush();
-        return os.good();
-    } catch (const Poco::Exception&) {
-        return false;
+        return send(bytes, keepOpen);
     } catch (const std::exception&) {
         return false;
     }

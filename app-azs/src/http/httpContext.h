@@ -7,16 +7,20 @@
 // work on the same thread: the client already has its answer. If a handler returns without
 // completing, the service completes the answer with whatever the handler has set so far.
 //
-// The object refers to the server's request and response, which live only while the service is
-// serving the request: a handler must not keep the context beyond its own return. Once the
-// service has finished with it, complete() does nothing.
+// The request has arrived whole before the handler runs (the body included), so nothing here
+// waits for the client. The answer goes out through the connection the request came on, which
+// the service owns: a handler must not keep the context beyond its own return. Once the service
+// has finished with it, complete() does nothing.
 #include <Poco/Net/HTMLForm.h>
-#include <Poco/Net/HTTPServerRequest.h>
-#include <Poco/Net/HTTPServerResponse.h>
+#include <Poco/Net/HTTPRequest.h>
 
 #include <cstddef>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
+
+#include "httpRequest.h"
 
 namespace azs_apps {
 
@@ -31,18 +35,21 @@ public:
     // Largest request body accepted; a longer one is answered 413 before any handler runs.
     static constexpr size_t BODY_LIMIT = 1024 * 1024;
 
-    httpContext(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response);
+    // Writes the bytes of the answer to the client; keepOpen: the connection may serve the
+    // client's next request afterwards. False when the client could not be written to.
+    using sender = std::function<bool(const std::string& bytes, bool keepOpen)>;
+
+    // keepAlive: the connection may be kept after a `done` answer (the client allows it and the
+    // service is not stopping).
+    httpContext(std::unique_ptr<httpRequest> request, sender send, bool keepAlive);
     httpContext(const httpContext&) = delete;
     httpContext& operator=(const httpContext&) = delete;
 
-    // Reads the body once, up to BODY_LIMIT. False when the body is longer than that.
-    bool readBody();
-
     // --- request ---------------------------------------------------------------------------
-    const std::string& method() const { return request.getMethod(); }
+    const std::string& method() const { return req->head.getMethod(); }
     // Decoded path of the request, without the query.
     const std::string& path() const { return requestPath; }
-    const std::string& contentType() const { return request.getContentType(); }
+    const std::string& contentType() const { return req->head.getContentType(); }
     // Value of a query parameter; empty when absent.
     std::string get(const std::string& name) const;
     // Value of a form field of the body; empty when absent. The body is parsed as a form when its
@@ -51,8 +58,11 @@ public:
     std::string post(const std::string& name);
     void parseFormBody();
     // The request body as received (for JSON bodies).
-    const std::string& rawBody() const { return body; }
-    const Poco::Net::HTTPServerRequest& serverRequest() const { return request; }
+    const std::string& rawBody() const { return req->body; }
+    // Request line and header fields.
+    const Poco::Net::HTTPRequest& serverRequest() const { return req->head; }
+    // "address:port" of the client.
+    const std::string& peer() const { return req->peer; }
 
     // --- answer ----------------------------------------------------------------------------
     void status(int code) { answerStatus = code; }
@@ -74,10 +84,10 @@ public:
     void close() { closed = true; }
 
 private:
-    Poco::Net::HTTPServerRequest& request;
-    Poco::Net::HTTPServerResponse& response;
+    std::unique_ptr<httpRequest> req;
+    sender send;
+    bool keepAlive;
     std::string requestPath;
-    std::string body;
     Poco::Net::HTMLForm query;
     Poco::Net::HTMLForm form;
     bool formParsed = false;

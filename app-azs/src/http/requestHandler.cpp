@@ -5,12 +5,24 @@
 #include <string>
 
 #include "application.h"
+#include "httpConnection.h"
 #include "httpContext.h"
+#include "requestReader.h"
 #include "webService.h"
 
 namespace azs_apps {
 
-requestHandler::requestHandler(webService& service) : service(service), log(Poco::Logger::get("fuelweb")) {}
+namespace {
+
+// How long a client may take to read its answer before the worker gives up on it.
+constexpr int64_t WRITE_BUDGET_US = 30000000;
+
+}  // namespace
+
+requestHandler::requestHandler(webService& service, requestReader& reader)
+    : service(service), reader(reader), log(Poco::Logger::get("fuelweb"))
+{
+}
 
 bool requestHandler::belowScript(const std::string& script, const std::string& path, std::string& rest)
 {
@@ -20,12 +32,21 @@ bool requestHandler::belowScript(const std::string& script, const std::string& p
     return true;
 }
 
-void requestHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
-                                   Poco::Net::HTTPServerResponse& response)
+void requestHandler::serve(std::unique_ptr<httpConnection> conn)
 {
-    auto ctx = std::make_shared<httpContext>(request, response);
+    std::unique_ptr<httpRequest> request = std::move(conn->request);
+    bool keepAlive = request->keepAlive && !service.stopping();
+    // The answer goes out on this thread; once it is the last one on the connection, the
+    // connection goes back to the reader at once, so the client is released while a handler that
+    // answered early keeps working.
+    auto send = [this, &conn](const std::string& bytes, bool keepOpen) {
+        bool sent = conn->sendAll(bytes, WRITE_BUDGET_US);
+        if (!keepOpen || !sent) reader.giveBack(std::move(conn), false);
+        return sent;
+    };
+    auto ctx = std::make_shared<httpContext>(std::move(request), send, keepAlive);
     try {
-        serve(*ctx, ctx);
+        route(*ctx, ctx);
     } catch (const std::exception& e) {
         fail(*ctx, e.what());
     } catch (...) {
@@ -33,18 +54,11 @@ void requestHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
     }
     if (!ctx->isCompleted()) ctx->complete(httpContext::done);
     ctx->close();
+    if (conn) reader.giveBack(std::move(conn), true);
 }
 
-void requestHandler::serve(httpContext& ctx, const std::shared_ptr<httpContext>& shared)
+void requestHandler::route(httpContext& ctx, const std::shared_ptr<httpContext>& shared)
 {
-    // A body beyond the limit is not read to its end, so the connection can't be reused.
-    if (!ctx.readBody()) {
-        poco_warning(log, "Запрос " + ctx.method() + " " + ctx.path() + " отклонен (413): тело длиннее " +
-                              std::to_string(httpContext::BODY_LIMIT) + " байт");
-        ctx.status(413);
-        ctx.complete(httpContext::carryOn);
-        return;
-    }
     std::string rest;
     if (!belowScript(service.script(), ctx.path(), rest)) {
         ctx.status(404);

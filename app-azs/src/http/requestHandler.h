@@ -1,23 +1,26 @@
 #pragma once
-// Glue between POCO's HTTP server and the application objects: one handler per request, which
-// finds the path below the script path, borrows a root application object from the pool, lets its
-// dispatcher run the matching endpoint, and makes sure the client always gets an answer.
+// What a worker does with a complete request: finds the path below the script path, borrows a root
+// application object from the pool, lets its dispatcher run the matching endpoint, makes sure the
+// client always gets an answer, and hands the connection back to the reader (for the client's
+// next request, or to be closed).
 #include <Poco/Logger.h>
-#include <Poco/Net/HTTPRequestHandler.h>
-#include <Poco/Net/HTTPRequestHandlerFactory.h>
 
+#include <memory>
 #include <string>
 
 namespace azs_apps {
 
 class webService;
 class httpContext;
+class httpConnection;
+class requestReader;
 
-class requestHandler : public Poco::Net::HTTPRequestHandler {
+class requestHandler {
 public:
-    explicit requestHandler(webService& service);
-    void handleRequest(Poco::Net::HTTPServerRequest& request,
-                       Poco::Net::HTTPServerResponse& response) override;
+    requestHandler(webService& service, requestReader& reader);
+    // Runs on a worker thread for the whole work of the request, also what its handler does after
+    // the answer is out.
+    void serve(std::unique_ptr<httpConnection> conn);
 
     // The path below the script path: "" for the script path itself, "/ping" for script + "/ping".
     // False when path is not below the script path.
@@ -25,22 +28,11 @@ public:
 
 private:
     webService& service;
+    requestReader& reader;
     Poco::Logger& log;
 
-    void serve(httpContext& ctx, const std::shared_ptr<httpContext>& shared);
+    void route(httpContext& ctx, const std::shared_ptr<httpContext>& shared);
     void fail(httpContext& ctx, const std::string& what);
-};
-
-class requestFactory : public Poco::Net::HTTPRequestHandlerFactory {
-public:
-    explicit requestFactory(webService& service) : service(service) {}
-    Poco::Net::HTTPRequestHandler* createRequestHandler(const Poco::Net::HTTPServerRequest&) override
-    {
-        return new requestHandler(service);
-    }
-
-private:
-    webService& service;
 };
 
 }  // namespace azs_apps

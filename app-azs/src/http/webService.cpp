@@ -1,81 +1,77 @@
 #include "webService.h"
 
-#include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
 
-#include "requestHandler.h"
+#include <stdexcept>
+
+#include "httpConnection.h"
+#include "httpContext.h"
 
 namespace azs_apps {
 
 namespace {
 
-constexpr int MIN_THREADS = 2;
-constexpr int THREAD_IDLE_SEC = 60;
 constexpr int LISTEN_BACKLOG = 128;
-// An idle keep-alive connection holds a worker: keep the wait for its next request short.
-constexpr int KEEP_ALIVE_SEC = 5;
-constexpr int READ_TIMEOUT_SEC = 30;
+// An idle keep-alive connection costs a place in the reader's table, no worker.
+constexpr int64_t KEEP_ALIVE_US = 5000000;
+// Complete requests that may wait for a worker; beyond that the reader answers 503.
+constexpr size_t QUEUED_PER_WORKER = 4;
 
-int32_t workerCount(const webConfig& cfg)
+requestReader::settings readerSettings(const serviceSettings& svc)
 {
-    int32_t n = cfg.getInt("service.worker_threads", webService::DEFAULT_WORKERS);
-    return n < MIN_THREADS ? MIN_THREADS : n;
-}
-
-int32_t listenPortOf(const webConfig& cfg)
-{
-    int32_t p = cfg.getInt("service.port", webService::DEFAULT_PORT);
-    return p < 0 || p > 65535 ? webService::DEFAULT_PORT : p;
+    requestReader::settings s;
+    s.readTimeoutUs = static_cast<int64_t>(svc.readTimeoutSec) * 1000000;
+    s.keepAliveUs = KEEP_ALIVE_US;
+    s.maxConnections = static_cast<size_t>(svc.maxConnections);
+    s.limits.body = httpContext::BODY_LIMIT;
+    return s;
 }
 
 }  // namespace
 
 webService::webService(webConfig config, appFactory make)
     : cfg(std::move(config)),
-      ip(cfg.getString("service.ip", "127.0.0.1")),
-      listenPort(listenPortOf(cfg)),
-      workers(workerCount(cfg)),
+      svcSettings(serviceSettings::read(cfg)),
       scriptPath(cfg.getString("fuelweb.script", "/api/fuelweb")),
       pool([this, make] { return make(*this); }),
-      threads("fuelweb", MIN_THREADS, workers, THREAD_IDLE_SEC)
+      reader(readerSettings(svcSettings), [this](std::unique_ptr<httpConnection>& c) { return threads.submit(c); }),
+      handler(*this, reader),
+      threads(static_cast<size_t>(svcSettings.workers), QUEUED_PER_WORKER * static_cast<size_t>(svcSettings.workers),
+              [this](std::unique_ptr<httpConnection> c) { handler.serve(std::move(c)); })
 {
 }
 
 webService::~webService()
 {
-    if (server) {
-        // Closes idle connections, waits for the requests in progress, including work that a
-        // handler does after its answer.
-        server->stopAll(false);
-        threads.joinAll();
-        server.reset();
-    }
+    // Closes the connections that wait for a request, serves the requests already read and waits
+    // for those in progress, including work that a handler does after its answer.
+    reader.stop();
+    threads.finish();
 }
 
 void webService::start()
 {
-    if (server) return;
+    if (started) return;
     // Address reuse lets a new cycle bind the port while connections of the old one linger; no port
     // sharing, so a second service on the same port fails instead of splitting the traffic.
-    Poco::Net::ServerSocket socket;
-    listener = socket;
-    socket.bind(Poco::Net::SocketAddress(ip, static_cast<Poco::UInt16>(listenPort)), true, false);
-    socket.listen(LISTEN_BACKLOG);
-    Poco::AutoPtr<Poco::Net::HTTPServerParams> params(new Poco::Net::HTTPServerParams);
-    params->setMaxThreads(workers);
-    params->setMaxQueued(4 * workers);
-    params->setKeepAlive(true);
-    params->setKeepAliveTimeout(Poco::Timespan(KEEP_ALIVE_SEC, 0));
-    params->setTimeout(Poco::Timespan(READ_TIMEOUT_SEC, 0));
-    params->setServerName("fuelweb");
-    server = std::make_unique<Poco::Net::HTTPServer>(new requestFactory(*this), threads, socket, params);
-    server->start();
+    const std::string& ip = svcSettings.ip;
+    try {
+        listener.bind(Poco::Net::SocketAddress(ip, static_cast<Poco::UInt16>(svcSettings.port)), true, false);
+        listener.listen(LISTEN_BACKLOG);
+    } catch (const Poco::Exception& e) {
+        throw std::runtime_error(
+            "Не удалось открыть " + ip + ":" + std::to_string(svcSettings.port) +
+            " для приёма запросов (\"service.ip\", \"service.port\"): " + e.displayText());
+    }
+    boundPort = listener.address().port();
+    reader.start(listener.impl()->sockfd());
+    started = true;
 }
 
 uint16_t webService::port() const
 {
-    return server ? server->port() : 0;
+    return boundPort;
 }
 
 void webService::run()
@@ -87,9 +83,7 @@ void webService::run()
     }
     // Only listening ends here, so the next cycle can bind the same port at once; requests still
     // in progress finish when the object is destroyed.
-    // The server only stops accepting; the socket itself would stay open until the server object
-    // is destroyed, and a new cycle could not bind the port before.
-    server->stop();
+    reader.stopListening();
     listener.close();
 }
 

@@ -4,15 +4,13 @@
 // asked to. The process entry makes one object per cycle (a restart makes a new one, so the
 // configuration is read afresh).
 //
-// Framework keys of the configuration file:
-//   "service.ip"             listening address, default "127.0.0.1"
-//   "service.port"           listening port, default 8080 (0 picks a free port)
-//   "service.worker_threads" requests served at once, default 64 (a /fueling request holds a worker
-//                            for a whole delivery, so one per pump and more are needed)
-//   "fuelweb.script"         path below which the requests are served, default "/api/fuelweb"
-#include <Poco/Net/HTTPServer.h>
+// Its own keys ("service.*", "logging.*") are read by serviceSettings, strictly: a value that does
+// not fit stops the construction with configError. "fuelweb.script" names the path below which the
+// requests are served (default "/api/fuelweb").
+//
+// Requests are read by one thread (requestReader) and served by the workers (workerPool) only once
+// they are complete, so clients that send slowly or nothing at all never take a worker.
 #include <Poco/Net/ServerSocket.h>
-#include <Poco/ThreadPool.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -24,18 +22,23 @@
 
 #include "appPool.h"
 #include "application.h"
+#include "requestHandler.h"
+#include "requestReader.h"
+#include "serviceSettings.h"
 #include "webConfig.h"
+#include "workerPool.h"
 
 namespace azs_apps {
 
 class webService {
 public:
-    static constexpr int32_t DEFAULT_PORT = 8080;
-    static constexpr int32_t DEFAULT_WORKERS = 64;
+    static constexpr int32_t DEFAULT_PORT = serviceSettings::DEFAULT_PORT;
+    static constexpr int32_t DEFAULT_WORKERS = serviceSettings::DEFAULT_WORKERS;
 
     // Makes the root application objects of this service life, on demand.
     using appFactory = std::function<std::unique_ptr<application>(webService&)>;
 
+    // Throws configError when a key of the service itself does not fit (see serviceSettings).
     webService(webConfig config, appFactory make);
     // Stops listening, lets the requests in progress finish (their whole work, not only their
     // answers) and then releases the application objects.
@@ -44,10 +47,12 @@ public:
     webService& operator=(const webService&) = delete;
 
     const webConfig& config() const { return cfg; }
+    const serviceSettings& settings() const { return svcSettings; }
     const std::string& script() const { return scriptPath; }
     appPool& apps() { return pool; }
 
-    // Binds and starts listening; throws Poco::Exception when the address can't be bound.
+    // Binds and starts listening; throws std::runtime_error naming the address when it can't be
+    // bound.
     void start();
     // Port actually listened on (useful with "service.port" 0); 0 before start().
     uint16_t port() const;
@@ -60,14 +65,17 @@ public:
 
 private:
     webConfig cfg;
-    std::string ip;
-    int32_t listenPort;
-    int32_t workers;
+    serviceSettings svcSettings;
     std::string scriptPath;
     appPool pool;
-    Poco::ThreadPool threads;
-    Poco::Net::ServerSocket listener;  // shares the socket with the server, to close it early
-    std::unique_ptr<Poco::Net::HTTPServer> server;
+    Poco::Net::ServerSocket listener;
+    bool started = false;
+    uint16_t boundPort = 0;
+    // The reader hands complete requests to the workers, the workers give connections back to it:
+    // the reader is made first and goes last.
+    requestReader reader;
+    requestHandler handler;
+    workerPool threads;
 
     std::mutex mutex;
     std::condition_variable wake;

@@ -16,6 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "libLog.h"
+#include "logEscape.h"
+
 namespace azs_apps {
 namespace weblog {
 
@@ -159,30 +162,8 @@ private:
         out += ' ';
         out += e.source;
         out += ": ";
-        appendEscaped(out, e.text);
+        appendEscaped(out, e.text);  // texts carry request values: see logEscape.h
         out += '\n';
-    }
-
-    // Texts carry request values: a line break or other control byte in one is written as an
-    // escape, so that every line of the file is one message of the service. Tabs and UTF-8 stay.
-    static void appendEscaped(std::string& out, const std::string& text)
-    {
-        for (char c : text) {
-            unsigned char u = static_cast<unsigned char>(c);
-            if (u >= 0x20 && u != 0x7f) {
-                out += c;
-            } else if (c == '\t') {
-                out += c;
-            } else if (c == '\n') {
-                out += "\\n";
-            } else if (c == '\r') {
-                out += "\\r";
-            } else {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\x%02x", u);
-                out += buf;
-            }
-        }
     }
 
     void write(const std::string& out)
@@ -242,7 +223,8 @@ void configure(const std::string& level, const std::string& file)
     int fd = -1;
     if (!file.empty()) {
         fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (fd < 0) throw Poco::OpenFileException("cannot open log file", file);
+        if (fd < 0)
+            throw Poco::OpenFileException("cannot open log file", file + ": " + pcudata::errnoText(errno));
     }
     queue().setTarget(fd);
     installQueue();
@@ -255,6 +237,37 @@ void configure(const std::string& level, const std::string& file)
 void drain()
 {
     queue().drain();
+}
+
+namespace {
+
+void libraryLine(pcudata::libLog::level lvl, const std::string& text)
+{
+    Poco::Logger& log = Poco::Logger::get("fuelweb");
+    switch (lvl) {
+        case pcudata::libLog::error:
+            log.error(text);
+            break;
+        case pcudata::libLog::warning:
+            log.warning(text);
+            break;
+        case pcudata::libLog::notice:
+            log.notice(text);
+            break;
+        case pcudata::libLog::info:
+            log.information(text);
+            break;
+        default:
+            log.debug(text);
+            break;
+    }
+}
+
+}  // namespace
+
+void routeLibraryLines()
+{
+    pcudata::libLog::setSink(libraryLine);
 }
 
 }  // namespace weblog

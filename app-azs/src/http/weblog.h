@@ -19,11 +19,16 @@ namespace weblog {
 int priorityOf(const std::string& level);
 
 // Sends the lines to the file (appended; empty: standard error) and sets every logger to the level
-// (an unknown name means info). Throws Poco::Exception when the file can't be opened.
+// (an unknown name means info). Throws Poco::Exception naming the file and the system's reason when
+// it can't be opened.
 void configure(const std::string& level, const std::string& file);
 
 // Writes every line queued so far before it returns.
 void drain();
+
+// Sends the lines of the shared library (segment attachment, socket options; see libLog) to the
+// logger "fuelweb", so that they land in the service log rather than on standard error.
+void routeLibraryLines();
 
 }  // namespace weblog
 }  // namespace azs_apps

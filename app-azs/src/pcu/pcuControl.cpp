@@ -1,15 +1,16 @@
 #include "pcuControl.h"
 
+#include "sharedConfig.h"
+
 namespace pcudata {
 
 namespace {
-const char* const DEFAULT_CTL_ADDR = "127.0.0.1";
 constexpr unsigned DEFAULT_CTL_PORT = 65520;
 }  // namespace
 
 pcuControl::pcuControl()
 {
-    setHost(DEFAULT_CTL_ADDR);
+    setHost(sharedConfig::DEFAULT_CTL_ADDR);
     setPort(DEFAULT_CTL_PORT);
 }
 

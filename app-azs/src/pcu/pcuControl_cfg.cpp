@@ -2,10 +2,10 @@
 #include <Poco/Logger.h>
 
 #include <cerrno>
-#include <stdexcept>
 #include <string>
 
 #include "ctlLog.h"
+#include "libLog.h"
 #include "pcuControl.h"
 
 namespace pcudata {
@@ -61,13 +61,11 @@ void readDataLine(section state, const std::string& line, acfg_data& cfg)
 // or a pump line would be sent on to the platform as if it were whole.
 std::string readLine(clientSock& sock, int& err)
 {
-    std::string line;
-    try {
-        line = sock.readln();
-    } catch (const std::length_error& e) {
-        ctlLogCyr().error(std::string("Ошибка чтения данных из сокета (Length error): ") + e.what());
-        err = EOVERFLOW;
-        return std::string();
+    std::string line = sock.readln();
+    if (line.empty() && sock.errCode() != 0) {
+        ctlLogCyr().error("Ошибка чтения данных из сокета: " + errnoText(sock.errCode()));
+        err = sock.errCode();
+        return line;
     }
     if (!line.empty() && (sock.isPeerClosed() || sock.errCode() != 0)) {
         ctlLogCyr().error("Соединение закрыто контролером, строка ответа неполная [" + line + "]");

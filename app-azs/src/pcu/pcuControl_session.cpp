@@ -4,10 +4,10 @@
 #include <Poco/Logger.h>
 
 #include <cerrno>
-#include <stdexcept>
 #include <string>
 
 #include "ctlLog.h"
+#include "libLog.h"
 #include "pcuControl.h"
 #include "timeSource.h"
 
@@ -136,8 +136,10 @@ int pcuControl::_sendCommand(const std::string& cmd)
     if (lg.debug()) lg.debug("Запись в сокет [" + cmd + "]");
     const int rc = write(cmd);
     // A write that went out but left an error on the socket is only logged: the read that follows
-    // meets the broken connection and reports it.
-    if (rc != 0 || hasError()) lg.error("Ошибка записи в сокет");
+    // meets the broken connection. hasError() has taken the socket's pending error (a reset, say),
+    // so that read may only see the closed connection: the error is named here.
+    if (rc != 0 || hasError())
+        lg.error(errCode() != 0 ? "Ошибка записи в сокет: " + errnoText(errCode()) : "Ошибка записи в сокет");
     return rc;
 }
 
@@ -154,12 +156,11 @@ int pcuControl::_readResult(cntlMsgResult& res, int& err)
     int result = -1;
     for (;;) {
         result = -1;
-        std::string line;
-        try {
-            line = readln();
-        } catch (const std::length_error& e) {
-            lg.error(std::string("Ошибка чтения данных из сокета (Length error): ") + e.what());
-            err = EOVERFLOW;
+        std::string line = readln();
+        if (line.empty() && errCode() != 0) {
+            // A failed read (reset connection, overlong line) is not a silent "no reply".
+            lg.error("Ошибка чтения данных из сокета: " + errnoText(errCode()));
+            err = errCode();
         }
         if (!line.empty() && (isPeerClosed() || errCode() != 0)) {
             // The line lost its end with the connection (closed, or reset: the reader then keeps

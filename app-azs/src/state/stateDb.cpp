@@ -1,6 +1,7 @@
 #include "stateDb.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -56,6 +57,20 @@ bool exists(const std::string& path)
 }
 
 // The directories of path, made as mkdir -p does; false with errno set when one can't be made.
+// An operator's command run as root must not leave files of the database that the service's
+// user can't open: the write-ahead log and its index take the owner of the database file.
+void matchOwner(const std::string& path)
+{
+    struct stat db;
+    if (::geteuid() != 0 || ::stat(path.c_str(), &db) != 0) return;
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const std::string side = path + suffix;
+        struct stat st;
+        if (::stat(side.c_str(), &st) == 0 && (st.st_uid != db.st_uid || st.st_gid != db.st_gid))
+            (void)::chown(side.c_str(), db.st_uid, db.st_gid);
+    }
+}
+
 bool makeParents(const std::string& path)
 {
     for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
@@ -112,7 +127,10 @@ bool stateDb::prepare(openMode mode, durability d, std::string& error)
             return false;
         }
     }
-    if (mode == readOnly) return true;
+    if (mode == readOnly) {
+        matchOwner(file);
+        return true;
+    }
     const std::string setup = std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=") +
                               (d == full ? "FULL" : "NORMAL") + ";" + SCHEMA +
                               "PRAGMA user_version=" + std::to_string(SCHEMA_VERSION) + ";";
@@ -120,6 +138,7 @@ bool stateDb::prepare(openMode mode, durability d, std::string& error)
         error = errorText();
         return false;
     }
+    matchOwner(file);
     return true;
 }
 
