@@ -238,6 +238,9 @@ int fuelwebctl(const std::vector<std::string>& args, std::ostream& out, std::ost
         } catch (const Poco::Exception& e) {
             err << "Не удалось прочитать конфигурацию '" << r.config << "': " << e.displayText() << "\n";
             return FAILED;
+        } catch (const std::exception& e) {
+            err << "Не удалось прочитать конфигурацию '" << r.config << "': " << e.what() << "\n";
+            return FAILED;
         }
     }
     if (path.empty()) path = durableState::DEFAULT_PATH;
