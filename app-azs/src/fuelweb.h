@@ -9,6 +9,8 @@
 #include <string>
 
 #include "application.h"
+#include "canceled.h"
+#include "fueling.h"
 #include "httpContext.h"
 #include "pcuControl.h"
 #include "ping.h"
@@ -67,8 +69,8 @@ private:
     ping m_ping;
     // station m_station;    /station, /station/prices, /station/config
     // order m_order;        /order
-    // fueling m_fueling;    /fueling
-    // canceled m_canceled;  /canceled
+    fueling m_fueling;
+    canceled m_canceled;
     // callback m_callback;  /callback, /callback/prices, /callback/config
 
     void readConfiguration();
