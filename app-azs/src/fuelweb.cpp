@@ -28,12 +28,7 @@ void resolvePaymentCodes(int32_t& p, int32_t& c, int32_t& r)
 }  // namespace
 
 fuelweb::fuelweb(webService& service)
-    : srv(service),
-      log(Poco::Logger::get("fuelweb")),
-      prototype(),
-      m_ping(*this),
-      m_fueling(*this),
-      m_canceled(*this)
+    : srv(service), log(Poco::Logger::get("fuelweb")), prototype(), m_ping(*this)
 {
     readConfiguration();
     logStartupReport();

@@ -69,8 +69,8 @@ private:
     ping m_ping;
     // station m_station;    /station, /station/prices, /station/config
     // order m_order;        /order
-    fueling m_fueling;
-    canceled m_canceled;
+    fueling m_fueling{*this};    // /fueling
+    canceled m_canceled{*this};  // /canceled
     // callback m_callback;  /callback, /callback/prices, /callback/config
 
     void readConfiguration();
