@@ -15,7 +15,7 @@ PRICE=52.50
 say() { printf '\n== %s\n' "$*"; }
 
 require_demo() {
-    if ! curl -s -o /dev/null "$BASE/ping" || [ ! -f "$STUB_LOG" ]; then
+    if ! curl -s -o /dev/null "$BASE/ping?apikey=$APIKEY&columnId=1" || [ ! -f "$STUB_LOG" ]; then
         echo "The demo does not run: start ./run.sh in another terminal first." >&2
         exit 1
     fi
@@ -36,7 +36,9 @@ post_json() {
 
 # console COMMAND...: one command to the simulator's console, its answer printed.
 console() {
-    printf '%s\n' "$*" | (exec 3<>"/dev/tcp/127.0.0.1/$SIM_CMD_PORT"; cat >&3; timeout 1 cat <&3) | sed '/^$/d'
+    # The console keeps the connection open: the answer is what arrives within a second.
+    { printf '%s\n' "$*" | (exec 3<>"/dev/tcp/127.0.0.1/$SIM_CMD_PORT"; cat >&3; timeout 1 cat <&3) || true; } |
+        sed '/^$/d; s/^/  simulator: /'
 }
 
 # The stub's lines about the order, from line FROM of its log on.
