@@ -83,6 +83,7 @@ void fueling::get_fueling()
     try {
         readRequest(*ctx, run);
         findPump(run);
+        // One request serves an order: a repeated one gets the same answer and does nothing.
         claim = std::make_unique<watchedOrders::claim>(run.id);
         if (!claim->held()) {
             answerRepeated(*ctx, run);
@@ -94,6 +95,7 @@ void fueling::get_fueling()
         refuse(*ctx, run, e);
         return;
     }
+    // The platform has its answer; the order is followed to its end on this thread.
     answer(*ctx, 200, ans, httpContext::carryOn);
     carryOn(run);
 }
