@@ -192,6 +192,11 @@ Ask the station to push them to the platform (200 at once; the stub logs what ar
 Drive the simulated pumps (console of pcuSimulator, e.g. lift the nozzle of pump 1):
   printf 'lift 1\n' | (exec 3<>/dev/tcp/127.0.0.1/$SIM_CMD_PORT; cat >&3; timeout 1 cat <&3)
 
+A whole order (/order, /fueling, the driver fills up, volume counts, messages, one completion),
+and orders cancelled by the platform mid-delivery or before the nozzle is lifted:
+  scripts/demo-order.sh [PUMP] [LITRES]
+  scripts/demo-cancel.sh [--before-lift] [PUMP]
+
 The order's journal, and the final notices the platform has not taken yet (state file
 $RUN/state.db):
   $BIN/app-azs/src/fuelwebctl -c $CONFIG order demo-1

@@ -10,6 +10,8 @@
 
 #include "application.h"
 #include "callback.h"
+#include "canceled.h"
+#include "fueling.h"
 #include "httpContext.h"
 #include "order.h"
 #include "pcuControl.h"
@@ -72,10 +74,10 @@ private:
 
     // --- endpoint applications, built in this order (each registers its patterns) -------------
     ping m_ping;
-    station m_station{*this};  // /station, /station/prices, /station/config
-    order m_order;             // /order
-    // fueling m_fueling;    /fueling
-    // canceled m_canceled;  /canceled
+    station m_station{*this};    // /station, /station/prices, /station/config
+    order m_order;               // /order
+    fueling m_fueling{*this};    // /fueling
+    canceled m_canceled{*this};  // /canceled
     callback m_callback{*this};  // /callback, /callback/prices, /callback/config
 
     void readConfiguration();

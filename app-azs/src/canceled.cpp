@@ -1,0 +1,135 @@
+#include "canceled.h"
+
+#include <cstring>
+
+#include "exceptions.h"
+#include "fuelweb.h"
+#include "timeSource.h"
+
+namespace azs_apps {
+
+namespace {
+
+namespace st = pcudata::trkStatus;
+using pcudata::peek;
+
+constexpr int64_t SECOND_US = 1000000;
+
+// Statuses in which the pump runs or holds an order: ready, delivering, paused, ended, reserved,
+// stopped. Idle pumps, pumps awaiting settlement and pumps without link have nothing to stop.
+bool stoppable(int32_t status)
+{
+    return (status >= st::READY_PROGRAM && status <= st::BUSY) || status == st::STOPPED;
+}
+
+std::string recordText(const char (&field)[pcudata::TRK_TEXT_SIZE])
+{
+    return std::string(field, strnlen(field, sizeof field));
+}
+
+}  // namespace
+
+canceled::canceled(fuelweb& root) : master(root), log(Poco::Logger::get("fuelweb/canceled"))
+{
+    root.dispatcher().assign("^/canceled(/?)$", &canceled::get_canceled, this);
+}
+
+std::string canceled::canceled_url() const
+{
+    return root.get_script() + "/canceled";
+}
+
+void canceled::get_canceled()
+{
+    std::shared_ptr<httpContext> ctx = release_context();
+    request req{param(*ctx, "apikey"), param(*ctx, "orderId"), param(*ctx, "reason")};
+    std::unique_ptr<pcudata::pcuControl> session;
+    int code = 404;
+    try {
+        code = cancel(*ctx, req, session);
+    } catch (const ExceptionHTTP& e) {
+        poco_error(log, e.what());
+        code = e.response_code();
+    }
+    ctx->status(code);
+    ctx->complete(httpContext::done);
+    if (session) session->close();
+}
+
+int canceled::cancel(httpContext& ctx, const request& req, std::unique_ptr<pcudata::pcuControl>& session)
+{
+    std::string clientKey = checkKeys(req.apikey);
+    if (req.orderId.empty()) throw ExceptionHTTP("Не указан идентификатор заказа", 400);
+    answerHeaders(ctx, false);
+    pcudata::trkState_t* rec = findPump(req, clientKey);
+    openSession(session);
+    return stopPump(*session, rec, req.orderId);
+}
+
+std::string canceled::checkKeys(const std::string& apikey)
+{
+    apiKeys keys = apiKeys::parse(apikey, apiKeys::withClient);
+    switch (master::checkKeys(keys, apiKeys::withClient)) {
+        case apiKeys::badClient:
+            throw ExceptionHTTP("Ошибка авторизации (ключ приложения)", 401);
+        case apiKeys::badServer:
+            throw ExceptionHTTP("Ошибка авторизации (ключ сервера)", 401);
+        case apiKeys::badStation:
+            throw ExceptionHTTP("Ошибка авторизации (ключ АЗС)", 401);
+        case apiKeys::ok:
+            break;
+    }
+    return keys.client;
+}
+
+pcudata::trkState_t* canceled::findPump(const request& req, const std::string& clientKey)
+{
+    if (!pumpTable()) throw ExceptionHTTP("Ошибка доступа к разделяяемой памяти", 500);
+    pcudata::trkState_t* rec = pcu().getTrkByOrderId(req.orderId);
+    if (rec == nullptr) throw ExceptionHTTP("Отсутствует ТРК с указаным номером заказа", 400);
+    if (recordText(rec->orderId) != req.orderId)
+        throw ExceptionHTTP("Номер заказа на ТРК не соответствует указанному", 400);
+    if (recordText(rec->clientKey) != clientKey)
+        throw ExceptionHTTP("Идентификатор приложения не соответствует указанному в заказе", 400);
+    int32_t trk = peek(rec->trk);
+    if (trk < 1 || trk > pcudata::TRK_COUNT)
+        throw ExceptionHTTP("Номер ТРК за пределами допустимых значений", 400);
+    return rec;
+}
+
+void canceled::openSession(std::unique_ptr<pcudata::pcuControl>& session)
+{
+    session = newSession();
+    session->__try_Ctl_Available(3);
+    if (!session->isConnected()) throw ExceptionHTTP("Отсутствует соединени с сокетом", 404);
+    pcudata::cntlMsgResult res;
+    int err = 0;
+    if (session->is_registered()) return;
+    if (session->register_wrkplace(res, err) != 1 || res.Res != 1)
+        throw ExceptionHTTP("Ошибка регистрации рабочего места", 404);
+}
+
+// 200 once the pump has stopped (or, still reserved, has been reset); 404 when there was nothing
+// to stop or every try failed.
+int canceled::stopPump(pcudata::pcuControl& session, pcudata::trkState_t* rec, const std::string& orderId)
+{
+    const int32_t trk = peek(rec->trk);
+    if (!stoppable(peek(rec->status))) return 404;
+    pcudata::cntlMsgResult res;
+    int err = 0;
+    for (int attempt = 0; attempt < STOP_TRIES; ++attempt) {
+        err = 0;
+        pcudata::cmdMsgResult_clear(res);
+        session.stop_trk(trk, orderId, res, err);
+        pcudata::timeSrc().sleepUs(SECOND_US);
+        if (res.Res != 1) continue;
+        if (peek(rec->status) != st::BUSY) return 200;
+        pcudata::cmdMsgResult_clear(res);
+        session.test_lock_trk(trk, orderId, res, err);
+        if (res.Res == 1) return 200;
+        pcudata::timeSrc().sleepUs(SECOND_US / 2);
+    }
+    return 404;
+}
+
+}  // namespace azs_apps

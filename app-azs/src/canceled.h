@@ -1,0 +1,41 @@
+#pragma once
+// /canceled: the platform cancels an order that is on a pump. The pump is found by the order's
+// tag and stopped through a session of this request; the answer is a bare status (200 once the
+// pump is stopped, 404 when there was nothing to stop or the stop failed). The order itself is
+// settled by the /fueling request that watches it, which sees the stopped pump.
+#include <Poco/Logger.h>
+
+#include <memory>
+#include <string>
+
+#include "master.h"
+#include "trkState.h"
+
+namespace azs_apps {
+
+class canceled : public master {
+public:
+    static constexpr int STOP_TRIES = 5;
+
+    explicit canceled(fuelweb& root);
+
+    void get_canceled();
+    std::string canceled_url() const;
+
+private:
+    struct request {
+        std::string apikey;
+        std::string orderId;
+        std::string reason;  // accepted, not used: the watching request reports the outcome
+    };
+
+    Poco::Logger& log;
+
+    int cancel(httpContext& ctx, const request& req, std::unique_ptr<pcudata::pcuControl>& session);
+    std::string checkKeys(const std::string& apikey);
+    pcudata::trkState_t* findPump(const request& req, const std::string& clientKey);
+    void openSession(std::unique_ptr<pcudata::pcuControl>& session);
+    int stopPump(pcudata::pcuControl& session, pcudata::trkState_t* rec, const std::string& orderId);
+};
+
+}  // namespace azs_apps

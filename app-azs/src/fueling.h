@@ -1,0 +1,57 @@
+#pragma once
+// /fueling: the platform confirms an order that /order has placed on a pump, and the pump is to be
+// started. The request is checked against the order's tag on the pump record and answered at once;
+// the handler then keeps its thread, starts the pump and follows the delivery to the order's final
+// notice (fuelingWatch). A second request for an order that is already being served is answered
+// the same way and does nothing more.
+#include <Poco/JSON/Object.h>
+#include <Poco/Logger.h>
+
+#include <string>
+
+#include "exceptions.h"
+#include "fuelingRun.h"
+#include "jsonBody.h"
+#include "master.h"
+
+namespace azs_apps {
+
+class fuelingWatch;
+
+class fueling : public master {
+public:
+    static constexpr int START_ATTEMPTS = 5;
+
+    explicit fueling(fuelweb& root);
+
+    void get_fueling();
+    std::string fueling_url() const;
+
+    // The raw body as one JSON value; err 42 for an empty body, 5 when it is not one JSON text.
+    static jsonBody from_raw_post_data(const std::string& raw, int& err);
+
+private:
+    Poco::Logger& log;
+
+    // --- before the answer -------------------------------------------------------------------
+    void readRequest(httpContext& ctx, fuelingRun& run);
+    void checkKeys(fuelingRun& run);
+    static void readFields(const jsonBody& body, fuelingRun& run);
+    static void checkFields(fuelingRun& run);
+    void findPump(fuelingRun& run);
+    void openSession(fuelingRun& run);
+    void registerWorkplace(fuelingRun& run, Poco::JSON::Object& ans);
+    void answerRepeated(httpContext& ctx, const fuelingRun& run);
+    void refuse(httpContext& ctx, fuelingRun& run, const ExceptionHTTP& e);
+
+    // --- after the answer --------------------------------------------------------------------
+    void carryOn(fuelingRun& run);
+    static int32_t waitForStatus(const fuelingRun& run);
+    static void decide(fuelingRun& run, int32_t status);
+    bool startPump(fuelingRun& run, fuelingWatch& watch);
+    bool startAttempt(fuelingRun& run, int attempt);
+    bool startWentThrough(fuelingRun& run);
+    static void putBack(fuelingRun& run);
+};
+
+}  // namespace azs_apps

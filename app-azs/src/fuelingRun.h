@@ -1,0 +1,78 @@
+#pragma once
+// One /fueling request from its checks to its final notice: the order as the platform sent it,
+// where the request stands, and its own controller session. The request part (fueling) fills it
+// and starts the pump; the delivery watch (fuelingWatch) follows the pump and settles the order
+// with the same object, on the same thread.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "cntlMsgResult.h"
+#include "pcuControl.h"
+#include "trkState.h"
+
+namespace azs_apps {
+
+struct fuelingRun {
+    // What the request does with the pump once the client has its answer.
+    enum state : int {
+        startRequested = 1,  // start the reserved pump, then watch it
+        cancelOrder = 2,     // give the pump back and cancel the order
+        watchOnly = 3,       // the pump already runs this order: only watch
+        settleDelivery = 4,  // the delivery is over: settle it
+    };
+
+    // --- the order as received -------------------------------------------------------------
+    std::string apikey;  // "apikey" as the platform sent it
+    std::string clientKey;
+    std::string id;
+    std::string extendedId;
+    int32_t appId = -1;
+    int32_t trk = -1;
+    int32_t prod = -1;
+    double price = 0.0;
+    double volume = 0.0;
+    double summa = 0.0;
+    std::string contract;
+    int32_t pmt = -1;     // payment code of "contract"
+    std::string extDate;  // when the request decided what to do
+
+    // --- where the request stands ----------------------------------------------------------
+    int runState = startRequested;
+    std::string reason;     // of the cancellation
+    std::string errorText;  // answered instead of a check's own text
+    std::string clientMsg;  // for the driver
+    bool msgPending = false;
+    bool startFailed = false;
+    bool settledAtStart = false;  // the delivery was over and matched the order on arrival
+    bool finalSent = false;       // the one completion or cancellation of the order is out
+
+    // --- controller and pump ---------------------------------------------------------------
+    std::unique_ptr<pcudata::pcuControl> session;
+    pcudata::cntlMsgResult res;  // answer to the last command
+    int err = 0;                 // error number of the last command
+    pcudata::trkState_t* rec = nullptr;
+
+    int32_t status() const { return pcudata::peek(rec->status); }
+    bool idle() const { return pcudata::trkStatus::idle(status()); }
+    // Delivered so far, litres.
+    double delivered() const { return static_cast<double>(pcudata::peek(rec->volume)) / 1000.0; }
+
+    void setMessage(const std::string& text)
+    {
+        clientMsg = text;
+        msgPending = true;
+    }
+
+    // --- commands on the request's session; true when the controller carried them out ------
+    // One connection attempt; a session that is still not connected is closed.
+    bool connected();
+    bool stop();
+    bool testLock();
+    bool release();
+    bool print();
+    bool changePayment();
+    void freshResult();
+};
+
+}  // namespace azs_apps

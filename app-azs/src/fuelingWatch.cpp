@@ -1,0 +1,221 @@
+#include "fuelingWatch.h"
+
+#include "timeSource.h"
+#include "trkLock.h"
+
+namespace azs_apps {
+
+namespace {
+
+namespace st = pcudata::trkStatus;
+using pcudata::peek;
+
+constexpr int64_t SECOND_US = 1000000;
+
+void pauseUs(int64_t us)
+{
+    pcudata::timeSrc().sleepUs(us);
+}
+
+constexpr int64_t POLL_US = 10000;
+constexpr time_t DELIVERY_MSG_GAP_SEC = 3;
+constexpr time_t NOZZLE_MSG_GAP_SEC = 2;
+constexpr int TIMEOUT_STOP_PASSES = 10;
+
+const char* const PAUSED_MSG = "Пауза в отпуске топлива (возможно продолжение)";
+const char* const ENDED_MSG = "Заправка окончена, получение данных от ТРК";
+const char* const LIFT_NOZZLE_MSG = "ТРК готова к пуску. Cнимите пистолет";  // Latin C in "Cнимите"
+const char* const STOPPED_MSG = "ТРК остановлена, для окончания заправки требуется повесить пистолет";
+const char* const START_TIMEOUT = "Отмена заказа по таймауту пуска ТРК";
+const char* const PUMP_RESET = "Произошел сброс ТРК в исходное состояние";
+const char* const ZERO_VOLUME = "Нулевой объем отпуска. (отмена заказа)";
+
+std::string sixDecimals(double v)
+{
+    return std::to_string(v);  // "%f"
+}
+
+}  // namespace
+
+fuelingWatch::fuelingWatch(fuelingRun& run, pcudata::pcuControl& prototype, upstream::notices& platform,
+                           const std::string& serverKey, const std::string& stationKey)
+    : run(run),
+      prototype(prototype),
+      platform(platform),
+      payLock(paymentLock::forFueling, prototype),
+      log(Poco::Logger::get("fuelweb/fueling")),
+      completionKey(run.clientKey + "," + serverKey + "," + stationKey)
+{
+}
+
+void fuelingWatch::watchAndSettle()
+{
+    watch();
+    if (run.runState == fuelingRun::settleDelivery)
+        complete();
+    else
+        cancelAfterWatch();
+}
+
+void fuelingWatch::watch()
+{
+    if (run.runState == fuelingRun::watchOnly) sendMessage();
+    started = false;
+    done = false;
+    lastMsgTime = 0;
+    startRef = peek(run.rec->tagTime);
+    while (!done) pass();
+}
+
+void fuelingWatch::pass()
+{
+    pauseUs(POLL_US);
+    int32_t status = run.status();
+    noteProgress(status);
+    if (status < 1 || status == st::EMERGENCY_DELIVERY) return;
+    now = pcudata::timeSrc().now();
+    if (st::flowing(status)) {
+        flowing(status);
+    } else if (st::ready(status) || status == st::STOPPED) {
+        waiting(status);
+    } else if (status == st::NEED_PAY) {
+        if (stays(st::NEED_PAY)) endOfDelivery();
+    } else if (st::idle(status)) {
+        if (!stays(status)) return;
+        run.reason = PUMP_RESET;
+        run.runState = fuelingRun::cancelOrder;
+        done = true;
+    }
+    // Any other status (no link, busy, initialising, off, blocked): keep watching.
+}
+
+void fuelingWatch::flowing(int32_t status)
+{
+    started = true;
+    if (peek(run.rec->notifyDue) != 0) sendVolume();
+    if (status != st::DELIVERING && now - lastMsgTime > DELIVERY_MSG_GAP_SEC) {
+        lastMsgTime = now;
+        run.setMessage(status == st::PAUSED ? PAUSED_MSG : ENDED_MSG);
+    }
+    sendMessage();
+}
+
+void fuelingWatch::waiting(int32_t status)
+{
+    if (now - lastMsgTime > NOZZLE_MSG_GAP_SEC) {
+        lastMsgTime = now;
+        run.setMessage(status == st::STOPPED ? STOPPED_MSG : LIFT_NOZZLE_MSG);
+    }
+    if (!started && startTimedOut()) {
+        stopAfterTimeout();
+        return;
+    }
+    if (!run.msgPending || run.clientMsg.empty()) return;
+    if (!started) {
+        log.debug(" StartTime = " + std::to_string(startRef) + "; CurrentTime = " + std::to_string(now) +
+                  "; TrkTimeout = " + std::to_string(prototype.get_order_timeout()) +
+                  "; RestTime = " + std::to_string(now - startRef));
+    }
+    sendMessage();
+}
+
+// A status that lasts a whole second is the pump's state, not a passing one.
+bool fuelingWatch::stays(int32_t status)
+{
+    pauseUs(SECOND_US);
+    int32_t again = run.status();
+    return again == status || (st::idle(status) && st::idle(again));
+}
+
+bool fuelingWatch::startTimedOut() const
+{
+    time_t timeout = prototype.get_order_timeout();
+    return startRef > 0 && timeout > 0 && now - startRef > timeout;
+}
+
+// Once the pump is back to idle it is free for other drivers: stopping it again could stop a
+// delivery that a driver has meanwhile started at the pump itself.
+void fuelingWatch::stopAfterTimeout()
+{
+    poco_warning(log, "Отмена заказа '" + run.id + "' по таймауту пуска ТРК " + std::to_string(run.trk));
+    run.reason = START_TIMEOUT;  // goes with the cancellation, never to the driver
+    run.msgPending = false;
+    for (int pass = 0; pass < TIMEOUT_STOP_PASSES; ++pass) {
+        if (!run.connected()) {
+            pauseUs(SECOND_US);
+            continue;
+        }
+        if (run.stop()) {
+            pauseUs(SECOND_US);
+            if (run.status() == st::BUSY) {
+                if (run.testLock()) break;
+            } else if (run.idle()) {
+                break;
+            }
+        }
+        pauseUs(SECOND_US);
+    }
+    pauseUs(SECOND_US / 2);
+    run.runState = fuelingRun::cancelOrder;
+    done = true;
+}
+
+void fuelingWatch::endOfDelivery()
+{
+    int64_t ml = peek(run.rec->volume);
+    std::string tail = "' транзакция '" + std::to_string(peek(run.rec->trannum)) + "')";
+    done = true;
+    if (ml <= 0) {
+        poco_warning(log, "Нулевой объем отпуска, отправка отмены (заказ '" + run.id + tail);
+        run.reason = ZERO_VOLUME;
+        run.runState = fuelingRun::cancelOrder;
+        return;
+    }
+    double amount = static_cast<double>(peek(run.rec->amount)) / 100.0;
+    // "cумма" starts with a Latin c.
+    poco_warning(log, "Завершение заправки: объем " + sixDecimals(run.delivered()) + "л. cумма " +
+                          sixDecimals(amount) + "р. (заказ '" + run.id + tail);
+    run.runState = fuelingRun::settleDelivery;
+}
+
+// When the record stays locked the mark stays raised, and the count goes out again later.
+void fuelingWatch::sendVolume()
+{
+    double volume = run.delivered();
+    {
+        pcudata::trkLock lock(prototype, run.rec);
+        if (lock) run.rec->notifyDue = 0;
+    }
+    poco_information(log, "Отправка счетчика " + sixDecimals(volume) + "л. (заказ '" + run.id + "')");
+    platform._volume_order(run.apikey, run.id, volume);
+}
+
+void fuelingWatch::sendMessage()
+{
+    if (!run.msgPending || run.clientMsg.empty()) return;
+    poco_information(log, "Отправка сообщения клиенту : '" + run.clientMsg + "' (заказ '" + run.id + "')");
+    platform._notify_client(run.apikey, run.id, run.clientMsg);
+    run.clientMsg.clear();
+    run.msgPending = false;
+}
+
+// Progress is any change of the pump's status or volume.
+void fuelingWatch::noteProgress(int32_t status)
+{
+    int64_t volume = peek(run.rec->volume);
+    time_t t = pcudata::timeSrc().now();
+    if (status != seenStatus || volume != seenVolume) {
+        seenStatus = status;
+        seenVolume = volume;
+        lastProgress = t;
+        return;
+    }
+    if (t - lastProgress < STALL_WARN_SEC || t - lastStallWarn < STALL_WARN_SEC) return;
+    lastStallWarn = t;
+    poco_warning(log, "ТРК " + std::to_string(run.trk) + " без изменений " +
+                          std::to_string((t - lastProgress) / 60) + " мин. (статус " +
+                          std::to_string(status) + " : " + pcudata::trkStatusText(status) +
+                          "), наблюдение продолжается (заказ '" + run.id + "')");
+}
+
+}  // namespace azs_apps

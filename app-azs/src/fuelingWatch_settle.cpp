@@ -1,0 +1,310 @@
+// How a fuelling run ends: settlement of a delivery that was over on arrival, completion after the
+// watch, and the two cancellations (before the watch and after it).
+#include <cmath>
+#include <cstring>
+
+#include "fuelingWatch.h"
+#include "str.h"
+#include "timeSource.h"
+#include "trkLock.h"
+
+namespace azs_apps {
+
+namespace {
+
+namespace st = pcudata::trkStatus;
+using pcudata::peek;
+
+constexpr int64_t SECOND_US = 1000000;
+
+void pauseUs(int64_t us)
+{
+    pcudata::timeSrc().sleepUs(us);
+}
+
+constexpr int SETTLE_PASSES = 20;
+constexpr int CANCEL_PASSES = 5;
+constexpr int RECEIPT_PASSES = 5;
+constexpr int BUSY_PASSES = 10;
+constexpr int STOP_PASSES = 5;
+constexpr int UNPAID_PRINT_PASSES = 10;
+constexpr int TAG_CLEAR_TRIES = 3;
+// The record shows a new payment lock only once the monitor has published the controller's next
+// status line.
+constexpr int LOCK_SHOW_POLLS = 40;
+constexpr int64_t LOCK_SHOW_POLL_US = 50000;
+
+int64_t millilitres(double litres)
+{
+    return std::llround(litres * 1000.0);
+}
+
+}  // namespace
+
+// --- delivery over on arrival ------------------------------------------------------------------
+
+bool fuelingWatch::settleFinished()
+{
+    if (!deliveryMatches()) return false;
+    run.settledAtStart = true;
+    if (!lockForSettlement()) {
+        run.reason = "Отмена оплаты заказа (" + run.res.txt + ")";
+        run.runState = fuelingRun::cancelOrder;
+        return false;
+    }
+    bool changed = false;
+    if (settlePasses(changed)) {
+        endCompleted(run.apikey, run.extendedId, run.extDate, run.delivered());
+        return true;
+    }
+    if (changed) return false;  // the watch settles it
+    if (prototype.getPcuDrvVer() > 1) payLock._pmt_lock_ptr(run.session, run.rec, run.id, 0, run.res);
+    run.reason = "Отмена заказа (Не удалось провести оплату)";
+    run.runState = fuelingRun::cancelOrder;
+    return false;
+}
+
+// The finished delivery is this order's: same transaction, same product, and a volume within the
+// tolerances around the ordered one (compared in millilitres, as the pump counts).
+bool fuelingWatch::deliveryMatches() const
+{
+    int32_t tran = -1;
+    size_t used = 0;
+    if (pcudata::str::_stoi(run.extendedId, tran, &used, 10) != 0 || used != run.extendedId.size())
+        return false;
+    int64_t delivered = peek(run.rec->volume);
+    int64_t ordered = millilitres(run.volume);
+    double under = prototype.get_underfill_order();
+    int64_t lower = under < 0.0 ? 0 : ordered - millilitres(under);
+    return peek(run.rec->trannum) == tran && peek(run.rec->prodCode) == run.prod &&
+           ordered + millilitres(prototype.get_overfill_order()) >= delivered && delivered >= lower;
+}
+
+bool fuelingWatch::lockForSettlement()
+{
+    if (prototype.getPcuDrvVer() <= 1) return true;
+    if (payLock._pmt_lock_ptr(run.session, run.rec, run.id, 1, run.res) != 1) return false;
+    return lockShownForUs(true);
+}
+
+// First the payment kind of the order, then the receipt. True once the receipt is printed.
+bool fuelingWatch::settlePasses(bool& changed)
+{
+    for (int pass = 0; pass < SETTLE_PASSES; ++pass) {
+        if (pass > 0) pauseUs(SECOND_US);
+        if (!run.connected()) continue;
+        if (!changed) {
+            changed = run.changePayment();
+            continue;
+        }
+        if (run.print()) return true;
+    }
+    return false;
+}
+
+// --- cancellation before the watch -------------------------------------------------------------
+
+void fuelingWatch::cancelBeforeWatch()
+{
+    for (int pass = 0; pass < CANCEL_PASSES && !run.settledAtStart; ++pass) {
+        if (!run.connected()) {
+            pauseUs(SECOND_US);
+            continue;
+        }
+        if (run.stop() && run.testLock() && run.release()) break;
+        pauseUs(SECOND_US / 2);
+    }
+    endCancelled();
+}
+
+// --- completion --------------------------------------------------------------------------------
+
+void fuelingWatch::complete()
+{
+    std::string date = upstream::notices::_makeExtDate(0);
+    double volume = run.delivered();
+    std::string trannum = std::to_string(peek(run.rec->trannum));
+    bool locked = ownPaymentLock();
+    if (!locked && paymentDueHere())
+        locked = payLock._pmt_lock_ptr(run.session, run.rec, run.id, 1, run.res) == 1;
+    if (locked || run.res.tcod == "UNKNOWN") printReceipt();
+    if (!run.settledAtStart) overfillLock();
+    endCompleted(completionKey, trannum, date, volume);
+}
+
+// The delivery waits for payment at this workplace and nobody has locked it yet.
+bool fuelingWatch::paymentDueHere() const
+{
+    return peek(run.rec->lockType) != 1 && (peek(run.rec->needPayFlag) & 1) != 0 &&
+           peek(run.rec->payWplace) == run.session->get_wplace();
+}
+
+// The lock set by this workplace earlier in the same order (a settlement on arrival that got as
+// far as the payment kind) still stands: the receipt may be printed on it.
+bool fuelingWatch::ownPaymentLock() const
+{
+    return peek(run.rec->lockType) == 1 && peek(run.rec->lockWplace) == run.session->get_wplace();
+}
+
+bool fuelingWatch::lockShownForUs(bool justLocked)
+{
+    const int32_t wplace = run.session->get_wplace();
+    for (int poll = 0; peek(run.rec->lockWplace) != wplace; ++poll) {
+        if (!justLocked || poll >= LOCK_SHOW_POLLS) return false;
+        pauseUs(LOCK_SHOW_POLL_US);
+    }
+    return true;
+}
+
+void fuelingWatch::printReceipt()
+{
+    for (int pass = 0; pass < RECEIPT_PASSES; ++pass) {
+        if (!run.connected()) {
+            pauseUs(SECOND_US);
+            continue;
+        }
+        if (run.print()) return;
+        run.testLock();
+        pauseUs(SECOND_US);
+    }
+    poco_error(log, "Не удалось провести расчет и печать чека на ТРК " + std::to_string(run.trk) +
+                        " (заказ '" + run.id + "')");
+}
+
+// A delivery well beyond a large enough order closes the pump to remote orders until an operator
+// opens it again.
+void fuelingWatch::overfillLock()
+{
+    if (!prototype.is_overfill_lock_allow() || !(prototype.get_overfill_lock() > 0.0)) return;
+    int64_t preset = peek(run.rec->presetVolume);
+    if (!(preset + millilitres(prototype.get_overfill_lock()) < peek(run.rec->volume))) return;
+    if (preset < millilitres(prototype.get_overfill_lock_min_order())) return;
+    pcudata::trkLock lock(prototype, run.rec);
+    if (!lock) return;
+    run.rec->blocked = 1;
+    lock.release();
+    poco_warning(Poco::Logger::get("fuelweb"),
+                 "Установлена блокировка ТРК " + std::to_string(peek(run.rec->trk)) + " по переливу");
+}
+
+// --- cancellation after the watch --------------------------------------------------------------
+
+void fuelingWatch::cancelAfterWatch()
+{
+    if (run.status() == st::BUSY) freeBusyPump();
+    if (run.status() != st::NEED_PAY) stopPump();
+    if (run.status() == st::NEED_PAY && paymentHolds()) {
+        settleDeliveredAnyway();
+        return;
+    }
+    endCancelled();
+}
+
+void fuelingWatch::freeBusyPump()
+{
+    for (int pass = 0; pass < BUSY_PASSES; ++pass) {
+        if (!run.connected()) {
+            pauseUs(SECOND_US);
+            continue;
+        }
+        if (run.idle() || run.testLock()) return;
+        pauseUs(SECOND_US);
+    }
+}
+
+void fuelingWatch::stopPump()
+{
+    for (int pass = 0; pass < STOP_PASSES && !run.idle(); ++pass) {
+        if (!run.connected()) {
+            pauseUs(SECOND_US);
+            continue;
+        }
+        if (run.idle() || run.stop()) break;
+        pauseUs(SECOND_US);
+    }
+    if (!run.idle()) run.release();
+}
+
+// Whether this workplace may settle the delivery the pump waits for.
+bool fuelingWatch::paymentHolds()
+{
+    if (prototype.getPcuDrvVer() <= 1) return true;
+    bool justLocked = false;
+    if (paymentDueHere()) {
+        if (payLock._pmt_lock_ptr(run.session, run.rec, run.id, 1, run.res) != 1) return false;
+        justLocked = true;
+    }
+    return lockShownForUs(justLocked);
+}
+
+// The pump delivered after all: settle the delivery and complete the order with it, unless
+// nothing was delivered.
+void fuelingWatch::settleDeliveredAnyway()
+{
+    std::string date = upstream::notices::_makeExtDate(0);
+    std::string trannum = std::to_string(peek(run.rec->trannum));
+    double volume = run.delivered();
+    bool completion = peek(run.rec->volume) > 0;
+    printWhileUnpaid();
+    if (completion)
+        endCompleted(run.apikey, trannum, date, volume);
+    else
+        endCancelled();
+}
+
+void fuelingWatch::printWhileUnpaid()
+{
+    for (int pass = 0; pass < UNPAID_PRINT_PASSES && run.status() == st::NEED_PAY; ++pass) {
+        if (!run.connected()) {
+            pauseUs(SECOND_US);
+            continue;
+        }
+        if (run.status() != st::NEED_PAY || run.print()) return;
+        pauseUs(SECOND_US);
+    }
+}
+
+// --- the end of every road ---------------------------------------------------------------------
+
+bool fuelingWatch::tagged() const
+{
+    const char* text = run.rec->orderId;
+    return std::string(text, strnlen(text, sizeof run.rec->orderId)) == run.id;
+}
+
+// A record lock held elsewhere for the whole wait would leave the pump tagged with an order that
+// has ended, and no new order could be placed on it.
+void fuelingWatch::clearTag()
+{
+    for (int i = 0; i < TAG_CLEAR_TRIES && tagged(); ++i) prototype.clr_tagTrkPtr(run.rec, run.id);
+    if (tagged()) {
+        poco_error(log, "Не удалось снять заказ '" + run.id + "' с ТРК " + std::to_string(run.trk) +
+                            " : запись ТРК занята");
+    }
+}
+
+void fuelingWatch::closeOrder()
+{
+    clearTag();
+    run.session->close();
+    run.session.reset();
+}
+
+void fuelingWatch::endCancelled()
+{
+    if (run.finalSent) return;
+    run.finalSent = true;
+    closeOrder();
+    platform._send_long_cancel(run.apikey, run.id, run.reason);
+}
+
+void fuelingWatch::endCompleted(const std::string& apikey, const std::string& trannum,
+                                const std::string& date, double volume)
+{
+    if (run.finalSent) return;
+    run.finalSent = true;
+    closeOrder();
+    platform._send_long_complete(apikey, run.id, trannum, date, volume);
+}
+
+}  // namespace azs_apps

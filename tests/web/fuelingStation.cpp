@@ -1,0 +1,234 @@
+#include "fuelingStation.h"
+
+#include <chrono>
+#include <cstring>
+#include <sstream>
+
+#include "watchedOrders.h"
+
+namespace webtest {
+
+// --- testClock ----------------------------------------------------------------------------------
+
+testClock::testClock(double f) : factor(f), baseReal(realUs()), baseNominal(realUs()) {}
+
+int64_t testClock::realUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+int64_t testClock::nowUs()
+{
+    std::lock_guard<std::mutex> g(m);
+    return baseNominal + static_cast<int64_t>(static_cast<double>(realUs() - baseReal) * factor);
+}
+
+time_t testClock::now()
+{
+    return static_cast<time_t>(nowUs() / 1000000);
+}
+
+int64_t testClock::realWaitUs(int64_t us)
+{
+    std::lock_guard<std::mutex> g(m);
+    if (us <= 0) return 0;
+    int64_t real = static_cast<int64_t>(static_cast<double>(us) / factor);
+    return real > 0 ? real : 1;
+}
+
+void testClock::sleepUs(int64_t us)
+{
+    {
+        std::unique_lock<std::mutex> g(m);
+        if (heldUs >= 0 && us == heldUs) {
+            heldUs = -1;
+            holding = true;
+            cv.notify_all();
+            cv.wait(g, [this] { return released; });
+            holding = false;
+            released = false;
+            return;
+        }
+    }
+    timeSource::sleepUs(realWaitUs(us));
+}
+
+void testClock::setFactor(double f)
+{
+    std::lock_guard<std::mutex> g(m);
+    int64_t r = realUs();
+    baseNominal += static_cast<int64_t>(static_cast<double>(r - baseReal) * factor);
+    baseReal = r;
+    factor = f;
+}
+
+void testClock::holdNext(int64_t us)
+{
+    std::lock_guard<std::mutex> g(m);
+    heldUs = us;
+}
+
+bool testClock::waitHeld(int timeoutMs)
+{
+    std::unique_lock<std::mutex> g(m);
+    return cv.wait_for(g, std::chrono::milliseconds(timeoutMs), [this] { return holding; });
+}
+
+void testClock::release()
+{
+    std::lock_guard<std::mutex> g(m);
+    released = true;
+    cv.notify_all();
+}
+
+// --- order --------------------------------------------------------------------------------------
+
+std::string order::body() const
+{
+    std::ostringstream b;
+    b << "{\"id\":\"" << id << "\",\"app_id\":1,\"trk\":" << trk << ",\"prod\":" << prod
+      << ",\"price\":" << price << ",\"volume\":" << volume << ",\"summa\":" << summa;
+    if (!extendedId.empty()) b << ",\"ExtendedId\":\"" << extendedId << "\"";
+    b << "}";
+    return b.str();
+}
+
+// --- the station --------------------------------------------------------------------------------
+
+sim::stationConfig FuelingStation::station()
+{
+    sim::stationConfig cfg = sim::defaultStation();
+    cfg.tickMs = 5;
+    cfg.flowMlPerTick = 100;
+    cfg.repeatMs = 0;
+    cfg.autoDriverTicks = 0;  // the tests move the nozzles
+    return cfg;
+}
+
+void FuelingStation::start(int orderTimeout, const std::string& fuelwebMembers)
+{
+    ASSERT_EQ(pcu.start(), 0);
+    ASSERT_EQ(platform.start(), 0);
+    mon.setIpcPath(dir.keyFile());
+    ASSERT_EQ(mon.shmInit(), 0);
+    mon.sock().setHost("127.0.0.1");
+    mon.sock().setPort(static_cast<uint32_t>(pcu.monPort()));
+    monitoring = true;
+    monitorThread = std::thread([this] {
+        while (monitoring) mon.runPass();
+    });
+    std::string members = "\"upstream_key\":\"srv\",\"ctl_key\":\"azs\",\"tmp_path\":\"" + dir.path() +
+                          "\",\"ctl_port\":" + std::to_string(pcu.ctlPort()) + ",\"upstream_endpoint\":\"" +
+                          platform.baseUrl() + "\",\"order_timeout\":" + std::to_string(orderTimeout);
+    if (!fuelwebMembers.empty()) members += "," + fuelwebMembers;
+    svc = std::make_unique<runningService>(configWith(members));
+    ASSERT_TRUE(waitRecord(4, [](const pcudata::trkState_t& r) { return r.trk == 4; }));
+}
+
+void FuelingStation::TearDown()
+{
+    svc.reset();  // waits for the requests still running
+    monitoring = false;
+    if (monitorThread.joinable()) monitorThread.join();
+    platform.stop();
+    pcu.stop();
+}
+
+void FuelingStation::placeOrder(const order& o)
+{
+    pcudata::pcuControl ctl("127.0.0.1", static_cast<unsigned>(pcu.ctlPort()));
+    ctl.set_wplace(20);
+    ctl.set_wplace_typ(4);
+    pcudata::cntlMsgResult res;
+    int err = 0;
+    ASSERT_EQ(ctl.reserve_trk(o.trk, res, err, o.prod, -1), 1) << res.txt;
+    ASSERT_TRUE(waitStatus(o.trk, 10));
+    tag(o);
+}
+
+void FuelingStation::tagFinished(const order& o)
+{
+    ASSERT_TRUE(waitStatus(o.trk, 11));
+    tag(o);
+}
+
+void FuelingStation::tag(const order& o, int64_t tagTime)
+{
+    pcudata::trkState_t& rec = record(o.trk);
+    ASSERT_TRUE(mon.lockTrkPtr(&rec));
+    std::strncpy(rec.orderId, o.id.c_str(), sizeof rec.orderId - 1);
+    std::strncpy(rec.clientKey, o.client.c_str(), sizeof rec.clientKey - 1);
+    rec.tagged = 1;
+    const int32_t now = static_cast<int32_t>(pcudata::timeSrc().now());
+    rec.tagTime = tagTime < 0 ? now : static_cast<int32_t>(tagTime);
+    rec.notifyTime = now;
+    rec.notifyDue = 0;
+    mon.unlockTrkPtr(&rec);
+}
+
+httpReply FuelingStation::fueling(const order& o)
+{
+    return httpPost(svc->port(), "/api/fuelweb/fueling?apikey=" + o.apikey(), "application/json", o.body());
+}
+
+httpReply FuelingStation::cancel(const std::string& apikey, const std::string& orderId)
+{
+    return httpPost(svc->port(), "/api/fuelweb/canceled", "application/x-www-form-urlencoded",
+                    "apikey=" + apikey + "&orderId=" + orderId + "&reason=driver");
+}
+
+std::vector<sim::platformRequest> FuelingStation::notices(const std::string& path,
+                                                          const std::string& orderId) const
+{
+    std::vector<sim::platformRequest> out;
+    for (const sim::platformRequest& r : platform.requestsTo(path)) {
+        auto form = sim::platformStub::formFields(r.body);
+        std::string id = form.count("orderId") ? form["orderId"] : form["orderid"];
+        if (id == orderId) out.push_back(r);
+    }
+    return out;
+}
+
+std::vector<sim::platformRequest> FuelingStation::finals(const std::string& orderId)
+{
+    auto count = [&] { return notices("/completed", orderId).size() + notices("/canceled", orderId).size(); };
+    pcu.waitFor([&] { return count() > 0 && !azs_apps::watchedOrders::isWatched(orderId); }, WAIT_MS);
+    std::vector<sim::platformRequest> out = notices("/completed", orderId);
+    for (const sim::platformRequest& r : notices("/canceled", orderId)) out.push_back(r);
+    return out;
+}
+
+std::vector<std::string> FuelingStation::messages(const std::string& orderId) const
+{
+    std::vector<std::string> out;
+    for (const sim::platformRequest& r : notices("/message", orderId)) out.push_back(field(r, "msg"));
+    return out;
+}
+
+std::string FuelingStation::field(const sim::platformRequest& r, const std::string& name)
+{
+    auto form = sim::platformStub::formFields(r.body);
+    return form.count(name) ? form[name] : std::string();
+}
+
+bool FuelingStation::waitRecord(int trk, const std::function<bool(const pcudata::trkState_t&)>& cond)
+{
+    return pcu.waitFor([&] { return cond(record(trk)); }, WAIT_MS);
+}
+
+bool FuelingStation::waitStatus(int trk, int status)
+{
+    return waitRecord(trk, [status](const pcudata::trkState_t& r) { return r.status == status; });
+}
+
+int FuelingStation::stopFromTill(int trk)
+{
+    pcudata::pcuControl ctl("127.0.0.1", static_cast<unsigned>(pcu.ctlPort()));
+    ctl.set_wplace(1);
+    pcudata::cntlMsgResult res;
+    int err = 0;
+    return ctl.stop_trk(trk, "", res, err);
+}
+
+}  // namespace webtest

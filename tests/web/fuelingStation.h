@@ -1,0 +1,117 @@
+#pragma once
+// A whole station in this process for the fuelling tests: the pump controller simulator, the
+// monitor loop publishing its pumps into a private segment, the platform stub, and fuelweb on a
+// free port, all on a compressed clock. Orders are placed on the pumps as /order places them.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pcuControl.h"
+#include "pcuMonitor.h"
+#include "pcuSimulator.h"
+#include "platformStub.h"
+#include "timeSource.h"
+#include "webTestSupport.h"
+
+namespace webtest {
+
+// Compressed time whose speed can change without the clock jumping, and which can hold the next
+// pause of a given length until the test lets it go (to act at an exact point of a handler).
+class testClock : public pcudata::timeSource {
+public:
+    explicit testClock(double factor);
+    time_t now() override;
+    int64_t nowUs() override;
+    void sleepUs(int64_t us) override;
+    int64_t realWaitUs(int64_t us) override;
+
+    void setFactor(double factor);
+    // The next pause of exactly us nominal microseconds, on whatever thread, waits for release().
+    void holdNext(int64_t us);
+    bool waitHeld(int timeoutMs);
+    void release();
+
+private:
+    std::mutex m;
+    std::condition_variable cv;
+    double factor;
+    int64_t baseReal;
+    int64_t baseNominal;
+    int64_t heldUs = -1;
+    bool holding = false;
+    bool released = false;
+
+    static int64_t realUs();
+};
+
+// What the platform orders; the body of /fueling is made from it.
+struct order {
+    std::string id = "A-1";
+    int trk = 1;
+    int prod = 92;
+    double price = 52.5;
+    double volume = 10.0;
+    double summa = 525.0;
+    std::string client = "client";
+    std::string extendedId;
+
+    std::string apikey() const { return client + ",srv,azs"; }
+    std::string body() const;
+};
+
+class FuelingStation : public ::testing::Test {
+protected:
+    static constexpr double SPEED = 50;  // nominal seconds per real second
+    static constexpr int WAIT_MS = 30000;
+
+    // fuelwebMembers: further "fuelweb" keys, e.g. "\"ctl_overfill_lock_allow\":true".
+    void start(int orderTimeout = 120, const std::string& fuelwebMembers = "");
+    void TearDown() override;
+
+    // /order's reservation road: the pump is reserved with the controller, and its record carries
+    // the order (id, client key, transaction, tag time) once the monitor shows the reservation.
+    void placeOrder(const order& o);
+    // /order's post-payment road: the record of a pump that waits for payment is tagged.
+    void tagFinished(const order& o);
+    // Tags the record as /order does; tagTime as given (-1: now).
+    void tag(const order& o, int64_t tagTime = -1);
+
+    httpReply fueling(const order& o);
+    httpReply cancel(const std::string& apikey, const std::string& orderId);
+
+    // Waits until the request of the order has ended: its claim is given back and a final notice
+    // has arrived. The final notices (completions and cancellations) of that order.
+    std::vector<sim::platformRequest> finals(const std::string& orderId);
+    std::vector<sim::platformRequest> notices(const std::string& path, const std::string& orderId) const;
+    std::vector<std::string> messages(const std::string& orderId) const;
+    static std::string field(const sim::platformRequest& r, const std::string& name);
+
+    bool waitRecord(int trk, const std::function<bool(const pcudata::trkState_t&)>& cond);
+    bool waitStatus(int trk, int status);
+    pcudata::trkState_t& record(int trk) { return *mon.getTrkState(trk); }
+    // A controller session of the test itself (to stop a pump as a till would).
+    int stopFromTill(int trk);
+
+    testClock clock{SPEED};
+    pcudata::timeSourceGuard guard{&clock};
+    logCapture logs;
+    tempDir dir;
+    sim::pcuSimulator pcu{station()};
+    sim::platformStub platform;
+    pcudata::pcuMonitor mon;
+    std::unique_ptr<runningService> svc;
+
+private:
+    std::atomic<bool> monitoring{false};
+    std::thread monitorThread;
+
+    static sim::stationConfig station();
+};
+
+}  // namespace webtest
