@@ -74,6 +74,7 @@ private:
     void waitForPump(const run& r, int32_t before);
     bool tagReserved(run& r);
     void releaseReservation(run& r);
+    void releaseUnanswered(run& r, int32_t before);
 
     // --- answers ---------------------------------------------------------------------------
     void refuse(run& r, const ExceptionHTTP& e, const std::string& logText);

@@ -5,7 +5,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "fuelwebChild.h"
 #include "monitor/processRunner.h"
@@ -13,6 +15,7 @@
 #include "pcuMonitor.h"
 #include "pcuSimulator.h"
 #include "platformStub.h"
+#include "stateTestSupport.h"
 #include "stationRig.h"
 #include "webTestSupport.h"
 
@@ -142,6 +145,59 @@ TEST_F(DurableProcess, OperatorReadsTheStateFileWhileTheServiceRunsAndAcrossARes
     EXPECT_EQ(fw->waitExit(5000), 0) << fw->log();
     EXPECT_TRUE(errorLines().empty()) << fw->log();
     EXPECT_NE(ctl({"order", "B-2"}).out.find("ТРК 2  ТРК зарезервирована [200]"), std::string::npos);
+}
+
+// The platform refuses the completion; fuelweb is killed (SIGKILL) while its wrapper retries and
+// is started again, still refused; once the platform answers 200 the completion arrives exactly
+// once, and the pump is left settled.
+TEST_F(DurableProcess, RestartInTheMiddleOfACompletionDeliversItOnce)
+{
+    writeConfig(stateFile(), ",\"notice_resend_interval\":1");
+    platform.setStatus("/completed", 500);
+    startService();
+    ASSERT_EQ(order(orderBody()).status, 200);
+    httpReply started =
+        httpPost(port, std::string("/api/fuelweb/fueling?apikey=") + APIKEY, "application/json", orderBody());
+    ASSERT_EQ(started.status, 200) << started.body;
+    ASSERT_TRUE(pcu.waitForStatus(1, 6, 10000));
+    pcu.liftNozzle(1);
+    ASSERT_TRUE(pcu.waitForStatus(1, 9, 10000));
+    pcu.hangNozzle(1);
+
+    auto completions = [&] { return platform.requestsTo("/completed"); };
+    auto delivered = [&] {
+        size_t n = 0;
+        for (const auto& r : completions()) n += r.status == 200;
+        return n;
+    };
+    ASSERT_TRUE(stationRig::waitFor([&] { return completions().size() >= 3; }, 15000)) << fw->log();
+    fw->kill();
+    const size_t beforeKill = completions().size();
+    auto kept = entriesOf(stateFile(), "A-1");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].state, "pending");
+    EXPECT_FALSE(kept[0].claimedBy.empty());  // the claim of a process that is gone
+    EXPECT_TRUE(pcu.waitForStatus(1, 3, 10000)) << "the delivery was settled before the notice";
+
+    // Started again: the start-up sweep sends it at once, the platform still refuses.
+    startService();
+    ASSERT_TRUE(stationRig::waitFor([&] { return completions().size() >= beforeKill + 2; }, 10000))
+        << fw->log();
+    EXPECT_EQ(delivered(), 0u);
+    platform.setStatus("/completed", 200);
+    ASSERT_TRUE(stationRig::waitFor([&] { return delivered() == 1; }, 10000)) << fw->log();
+    // Several resend intervals later: nothing more.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    EXPECT_EQ(delivered(), 1u);
+    EXPECT_EQ(completions().back().status, 200);
+    kept = entriesOf(stateFile(), "A-1");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].state, "delivered");
+    const std::string body = completions().back().body;
+    EXPECT_EQ(sim::platformStub::formFields(body)["litre"], "10.00");
+    EXPECT_EQ(sim::platformStub::formFields(body)["apikey"], APIKEY);
+    fw->signal(SIGTERM);
+    EXPECT_EQ(fw->waitExit(5000), 0);
 }
 
 // The database must never stop an order: a state file whose directory can't be made costs one

@@ -60,23 +60,22 @@ TEST_F(Journal, RowsOfAnOrderInTheirOrderWithItsPump)
 // recorded all the while come out in the order they were recorded.
 TEST_F(Journal, WritersOfTwoCyclesKeepTheOrder)
 {
+    constexpr int ROWS = 3000;
     auto first = writer();
-    std::atomic<bool> go{true};
     std::atomic<int> n{0};
     std::thread requests([&] {
-        while (go || n < 3000) {
-            state::journal::record("SEQ", 1, state::journal::VOLUME, 0, std::to_string(n++));
-            if (n % 50 == 0) std::this_thread::yield();
+        for (; n < ROWS; ++n) {
+            state::journal::record("SEQ", 1, state::journal::VOLUME, 0, std::to_string(n.load()));
+            if (n % 20 == 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
     });
-    while (n < 1000) std::this_thread::yield();
+    while (n < ROWS / 3) std::this_thread::yield();
     auto second = writer();
     first.reset();
-    go = false;
     requests.join();
     second->flush();
     auto rows = journalOf(dir.file(), "SEQ");
-    ASSERT_EQ(rows.size(), static_cast<size_t>(n.load()));
+    ASSERT_EQ(rows.size(), static_cast<size_t>(ROWS));
     for (size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(rows[i].text, std::to_string(i));
 }
 

@@ -38,6 +38,7 @@ inline constexpr char REFUSED[] = "refused";    // code: HTTP status, text: the 
 inline constexpr char REPEATED[] = "repeated";  // the same order again, answered as before
 inline constexpr char RESERVED[] = "reserved";  // code 200, text: the transaction number
 inline constexpr char SETTLED[] = "settled";    // post-payment taken; text: litres and transaction
+inline constexpr char FUELING[] = "fueling";    // /fueling accepted (code 200) for the order
 inline constexpr char STARTED[] = "started";    // the pump was started for the order
 inline constexpr char START_TIMEOUT[] = "start_timeout";
 inline constexpr char VOLUME[] = "volume";                      // text: litres so far

@@ -115,30 +115,46 @@ bool stateDb::prepare(openMode mode, durability d, std::string& error)
 {
     sqlite3_busy_timeout(db, BUSY_WAIT_MS);
     sqlite3_extended_result_codes(db, 1);
+    int64_t version = 0;
     {
-        sqlStatement version(*this, "PRAGMA user_version");
-        if (!version.next()) {
+        sqlStatement q(*this, "PRAGMA user_version");
+        if (!q.next()) {
             error = errorText();  // not a database, or unreadable
             return false;
         }
-        if (version.int64(0) > SCHEMA_VERSION) {
-            error =
-                "файл записан более новой версией программы (схема " + std::to_string(version.int64(0)) + ")";
-            return false;
-        }
+        version = q.int64(0);
+    }
+    if (version > SCHEMA_VERSION) {
+        error = "файл записан более новой версией программы (схема " + std::to_string(version) + ")";
+        return false;
     }
     if (mode == readOnly) {
         matchOwner(file);
         return true;
     }
-    const std::string setup = std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=") +
-                              (d == full ? "FULL" : "NORMAL") + ";" + SCHEMA +
-                              "PRAGMA user_version=" + std::to_string(SCHEMA_VERSION) + ";";
-    if (!exec(setup.c_str())) {
+    // Per connection, takes no lock.
+    if (!exec(d == full ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL")) {
         error = errorText();
         return false;
     }
+    // A file in use by the service (a new service cycle, the operator's command) is left as it is:
+    // changing its journal mode or tables would wait for the writers of the running one.
+    if (version < SCHEMA_VERSION && !createTables(error)) return false;
     matchOwner(file);
+    return true;
+}
+
+// WAL mode outside a transaction, then the tables in one transaction that waits for other
+// writers.
+bool stateDb::createTables(std::string& error)
+{
+    const std::string tables = std::string("BEGIN IMMEDIATE;") + SCHEMA +
+                               "PRAGMA user_version=" + std::to_string(SCHEMA_VERSION) + "; COMMIT;";
+    if (!exec("PRAGMA journal_mode=WAL") || !exec(tables.c_str())) {
+        error = errorText();
+        exec("ROLLBACK");
+        return false;
+    }
     return true;
 }
 

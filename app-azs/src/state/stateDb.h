@@ -47,6 +47,7 @@ public:
 private:
     stateDb(sqlite3* db, std::string path) : db(db), file(std::move(path)) {}
     bool prepare(openMode mode, durability d, std::string& error);
+    bool createTables(std::string& error);
 
     sqlite3* db;
     std::string file;
