@@ -56,7 +56,6 @@ bool exists(const std::string& path)
     return ::stat(path.c_str(), &st) == 0;
 }
 
-// The directories of path, made as mkdir -p does; false with errno set when one can't be made.
 // An operator's command run as root must not leave files of the database that the service's
 // user can't open: the write-ahead log and its index take the owner of the database file.
 void matchOwner(const std::string& path)
@@ -66,11 +65,13 @@ void matchOwner(const std::string& path)
     for (const char* suffix : {"-wal", "-shm"}) {
         const std::string side = path + suffix;
         struct stat st;
-        if (::stat(side.c_str(), &st) == 0 && (st.st_uid != db.st_uid || st.st_gid != db.st_gid))
-            (void)::chown(side.c_str(), db.st_uid, db.st_gid);
+        if (::stat(side.c_str(), &st) != 0 || (st.st_uid == db.st_uid && st.st_gid == db.st_gid)) continue;
+        // A failure shows later, when the service can't open the file; the command goes on.
+        if (::chown(side.c_str(), db.st_uid, db.st_gid) != 0) continue;
     }
 }
 
+// The directories of path, made as mkdir -p does; false with errno set when one can't be made.
 bool makeParents(const std::string& path)
 {
     for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
