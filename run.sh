@@ -37,7 +37,7 @@ source ./scripts/deps.sh
 echo "== building"
 cmake -S . -B "$BUILD_DIR" >/dev/null
 cmake --build "$BUILD_DIR" -j "$(nproc 2>/dev/null || echo 2)" \
-    --target fuelweb pcuMonitorServer pcuSimulator platformStub
+    --target fuelweb fuelwebctl pcuMonitorServer pcuSimulator platformStub
 
 mkdir -p "$RUN"
 
@@ -80,6 +80,7 @@ sed -e "s|\"port\": *[0-9]*|\"port\": $FUELWEB_PORT|" \
     -e "s|\"tmp_path\": *\"[^\"]*\"|\"tmp_path\": \"$RUN\"|" \
     -e "s|\"run_path\": *\"[^\"]*\"|\"run_path\": \"$RUN\"|" \
     -e "s|\"log_path\": *\"[^\"]*\"|\"log_path\": \"$RUN\"|" \
+    -e "s|\"state_path\": *\"[^\"]*\"|\"state_path\": \"$RUN/state.db\"|" \
     deploy/config.json >"$CONFIG"
 
 # True once something accepts connections on the loopback port.
@@ -195,6 +196,11 @@ A whole order (/order, /fueling, the driver fills up, volume counts, messages, o
 and orders cancelled by the platform mid-delivery or before the nozzle is lifted:
   scripts/demo-order.sh [PUMP] [LITRES]
   scripts/demo-cancel.sh [--before-lift] [PUMP]
+
+The order's journal, and the final notices the platform has not taken yet (state file
+$RUN/state.db):
+  $BIN/app-azs/src/fuelwebctl -c $CONFIG order demo-1
+  $BIN/app-azs/src/fuelwebctl -c $CONFIG pending
 
 Logs: $RUN/fuelweb.log, $RUN/pcuMonitorServer.log, $RUN/pcuSimulator.log, $RUN/platformStub.log
 EOF

@@ -222,8 +222,9 @@ int main(int argc, char** argv)
                  "{\"service\":{\"ip\":\"127.0.0.1\",\"port\":%u,\"worker_threads\":64},"
                  "\"logging\":{\"level\":\"info\",\"file\":\"%s/fuelweb.log\"},"
                  "\"fuelweb\":{\"upstream_key\":\"srv\",\"ctl_key\":\"azs\",\"tmp_path\":\"%s\","
-                 "\"ctl_port\":%d,\"upstream_endpoint\":\"%s\",\"order_timeout\":600}}\n",
-                 port, dir.c_str(), dir.c_str(), pcu.ctlPort(), platform.baseUrl().c_str());
+                 "\"ctl_port\":%d,\"upstream_endpoint\":\"%s\",\"order_timeout\":600,"
+                 "\"state_path\":\"%s/state.db\"}}\n",
+                 port, dir.c_str(), dir.c_str(), pcu.ctlPort(), platform.baseUrl().c_str(), dir.c_str());
     std::fclose(f);
 
     int rc = 1;

@@ -57,3 +57,6 @@ else
 fi
 
 say "Final notices for $ORDER_ID: $(count_finals "$ORDER_ID" "$FROM") (one expected)"
+
+say "The journal of $ORDER_ID (fuelwebctl order $ORDER_ID)"
+journal "$ORDER_ID"

@@ -72,3 +72,14 @@ count_finals() {
 stub_position() {
     echo $(($(wc -l <"$STUB_LOG") + 1))
 }
+
+# journal ORDER_ID: the order's decisions as fuelweb recorded them in its state file (fuelwebctl).
+journal() {
+    local root ctl
+    root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+    ctl="$root/${BUILD_DIR:-build}/app-azs/src/fuelwebctl"
+    [ -x "$ctl" ] || return 0
+    # The journal is written just after the decisions: give the last row a moment.
+    sleep 0.5
+    "$ctl" -c "$root/run/fuelweb.json" order "$1" | sed 's/^/  /' || true
+}

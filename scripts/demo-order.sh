@@ -32,3 +32,6 @@ say "4. what the platform receives (the simulated driver hangs up by himself at 
 follow "$ORDER_ID" "$FROM"
 
 say "Final notices for $ORDER_ID: $(count_finals "$ORDER_ID" "$FROM") (one expected)"
+
+say "The journal of $ORDER_ID (fuelwebctl order $ORDER_ID)"
+journal "$ORDER_ID"

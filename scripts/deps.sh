@@ -6,7 +6,7 @@
 set -euo pipefail
 
 PACKAGES=(build-essential cmake g++ pkg-config libpoco-dev libcurl4-openssl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev curl)
+          libgtest-dev libgmock-dev libbenchmark-dev curl libsqlite3-dev)
 
 # Only scripts/package.sh and scripts/package-check.sh ask for these:
 #   dpkg-dev  dpkg-shlibdeps (the package's Depends from the libraries the programs link) and

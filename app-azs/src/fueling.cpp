@@ -5,6 +5,7 @@
 
 #include "fuelingWatch.h"
 #include "fuelweb.h"
+#include "journal.h"
 #include "timeSource.h"
 #include "watchedOrders.h"
 
@@ -97,6 +98,7 @@ void fueling::get_fueling()
     }
     // The platform has its answer; the order is followed to its end on this thread.
     answer(*ctx, 200, ans, httpContext::carryOn);
+    state::journal::record(run.id, run.trk, state::journal::FUELING, 200, ans.getValue<std::string>("msg"));
     carryOn(run);
 }
 
@@ -246,6 +248,7 @@ void fueling::answerRepeated(httpContext& ctx, const fuelingRun& run)
     ans.set("stat", run.status());
     ans.set("err", 0);
     answer(ctx, 200, ans);
+    state::journal::record(run.id, run.trk, state::journal::REPEATED, 200, "пуск уже выполняется");
 }
 
 void fueling::refuse(httpContext& ctx, fuelingRun& run, const ExceptionHTTP& e)
@@ -255,6 +258,12 @@ void fueling::refuse(httpContext& ctx, fuelingRun& run, const ExceptionHTTP& e)
     ans.set("msg", run.errorText.empty() ? e.what() : run.errorText);
     answer(ctx, e.response_code(), ans);
     if (run.session) run.session->close();
+    // Journaled once the caller's keys passed (the client key is known then).
+    if (!run.clientKey.empty()) {
+        const int pump = run.trk >= 1 && run.trk <= pcudata::TRK_COUNT ? run.trk : 0;
+        state::journal::record(run.id, pump, state::journal::REFUSED, e.response_code(),
+                               ans.getValue<std::string>("msg"));
+    }
 }
 
 // --- after the answer --------------------------------------------------------------------------
@@ -345,7 +354,10 @@ bool fueling::startPump(fuelingRun& run, fuelingWatch& watch)
     run.startFailed = true;
     for (int attempt = 1; attempt <= START_ATTEMPTS; ++attempt)
         if (startAttempt(run, attempt)) break;
-    if (!run.startFailed) return true;
+    if (!run.startFailed) {
+        state::journal::record(run.id, run.trk, state::journal::STARTED, 0, "");
+        return true;
+    }
     run.err = 0;
     if (run.reason.empty() && run.res.Res != 1) run.reason = startFailure(run.res);
     putBack(run);

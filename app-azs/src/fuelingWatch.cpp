@@ -1,5 +1,7 @@
 #include "fuelingWatch.h"
 
+#include "journal.h"
+#include "str.h"
 #include "timeSource.h"
 #include "trkLock.h"
 
@@ -138,6 +140,8 @@ bool fuelingWatch::startTimedOut() const
 void fuelingWatch::stopAfterTimeout()
 {
     poco_warning(log, "Отмена заказа '" + run.id + "' по таймауту пуска ТРК " + std::to_string(run.trk));
+    state::journal::record(run.id, run.trk, state::journal::START_TIMEOUT, 0,
+                           std::to_string(now - startRef) + " с от заказа");
     run.reason = START_TIMEOUT;  // goes with the cancellation, never to the driver
     run.msgPending = false;
     for (int pass = 0; pass < TIMEOUT_STOP_PASSES; ++pass) {
@@ -187,6 +191,8 @@ void fuelingWatch::sendVolume()
         if (lock) run.rec->notifyDue = 0;
     }
     poco_information(log, "Отправка счетчика " + sixDecimals(volume) + "л. (заказ '" + run.id + "')");
+    state::journal::record(run.id, run.trk, state::journal::VOLUME, 0,
+                           pcudata::str::dbl2str(volume, 2) + " л");
     platform._volume_order(run.apikey, run.id, volume);
 }
 

@@ -88,6 +88,7 @@ private:
     void stopPump();
     bool paymentHolds();
     void settleDeliveredAnyway();
+    bool lockForCompletion();
     bool paymentDueHere() const;
     bool ownPaymentLock() const;
     bool lockShownForUs(bool justLocked);

@@ -25,6 +25,7 @@ void pauseUs(int64_t us)
 constexpr int SETTLE_PASSES = 20;
 constexpr int CANCEL_PASSES = 5;
 constexpr int RECEIPT_PASSES = 5;
+constexpr int LOCK_PASSES = 5;
 constexpr int BUSY_PASSES = 10;
 constexpr int STOP_PASSES = 5;
 constexpr int UNPAID_PRINT_PASSES = 10;
@@ -124,12 +125,28 @@ void fuelingWatch::complete()
     std::string date = upstream::notices::_makeExtDate(0);
     double volume = run.delivered();
     std::string trannum = std::to_string(peek(run.rec->trannum));
-    bool locked = ownPaymentLock();
-    if (!locked && paymentDueHere())
-        locked = payLock._pmt_lock_ptr(run.session, run.rec, run.id, 1, run.res) == 1;
+    bool locked = lockForCompletion();
     if (locked || run.res.tcod == "UNKNOWN") printReceipt();
     if (!run.settledAtStart) overfillLock();
     endCompleted(completionKey, trannum, date, volume);
+}
+
+// The payment lock of the delivery, tried again on a new connection when the session's one is
+// gone (cut during the delivery, or with the lock's own answer): without the lock no receipt is
+// printed, and the delivery would stay unpaid at the controller while the platform charges the
+// driver. A lock whose answer was lost shows in the pump's record as this workplace's.
+bool fuelingWatch::lockForCompletion()
+{
+    for (int pass = 0; pass < LOCK_PASSES; ++pass) {
+        if (ownPaymentLock()) return true;
+        if (!paymentDueHere()) return false;
+        if (pass > 0) pauseUs(SECOND_US);
+        if (!run.connected()) continue;
+        int r = payLock._pmt_lock_ptr(run.session, run.rec, run.id, 1, run.res);
+        if (r == 1) return true;
+        if (r > 1) return false;  // refused by the controller; 0 and -1: no connection
+    }
+    return ownPaymentLock();
 }
 
 // The delivery waits for payment at this workplace and nobody has locked it yet.

@@ -51,9 +51,7 @@ void fuelweb::readConfiguration()
     const webConfig& cfg = srv.config();
     script = cfg.getString("fuelweb.script", "/api/fuelweb");
     ctl_key = cfg.getString("fuelweb.ctl_key", "");
-    upstream.endpoint = cfg.getString("fuelweb.upstream_endpoint", "");
-    upstream.verifyTls = cfg.getBool("fuelweb.upstream_verify_tls", false);
-    upstream.caFile = cfg.getString("fuelweb.upstream_ca_file", "");
+    upstream = upstreamOf(cfg);
     upstream_key = cfg.getString("fuelweb.upstream_key", "");
     const pcudata::sharedConfig shared = pcudata::sharedConfig::read(cfg);
     prototype.sock().setHost(shared.ctlAddr);
@@ -80,6 +78,15 @@ void fuelweb::readConfiguration()
     prototype.set_autcafe_order_allow(cfg.getBool("fuelweb.ctl_autocafe_allow", false));
     // A lock amount of zero would block the pump after every delivery.
     if (!(prototype.get_overfill_lock() > 0.0)) prototype.set_overfill_lock_allow(false);
+}
+
+upstream::settings fuelweb::upstreamOf(const webConfig& cfg)
+{
+    upstream::settings s;
+    s.endpoint = cfg.getString("fuelweb.upstream_endpoint", "");
+    s.verifyTls = cfg.getBool("fuelweb.upstream_verify_tls", false);
+    s.caFile = cfg.getString("fuelweb.upstream_ca_file", "");
+    return s;
 }
 
 void fuelweb::logStartupReport()

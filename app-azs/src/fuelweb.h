@@ -19,6 +19,7 @@
 #include "station.h"
 #include "upstreamTransfer.h"
 #include "urlDispatcher.h"
+#include "webConfig.h"
 
 namespace azs_apps {
 
@@ -39,6 +40,9 @@ public:
 
     // Answer to the bare script path: 412 with an empty body.
     void default_response();
+
+    // The platform's address and trust settings of a configuration.
+    static upstream::settings upstreamOf(const webConfig& cfg);
 
     const std::string& get_script() const { return script; }
     const std::string& get_upstream_endpoint() const { return upstream.endpoint; }

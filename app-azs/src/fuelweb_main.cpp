@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "durableState.h"
 #include "fuelweb.h"
 #include "serviceSettings.h"
 #include "sharedConfig.h"
@@ -157,6 +158,8 @@ int fatal(Poco::Logger& log, const std::string& text)
 int runCycles(int argc, char** argv)
 {
     Poco::Logger& log = Poco::Logger::get("fuelweb");
+    // Declared before the retired services: it outlives the requests they still serve.
+    std::unique_ptr<azs_apps::durableState> state;
     retiredServices retired;
     try {
         std::string path = configPath(argc, argv);
@@ -164,6 +167,9 @@ int runCycles(int argc, char** argv)
             auto svc =
                 std::make_unique<webService>(azs_apps::webConfig::fromFile(path), azs_apps::fuelweb::make);
             configureLogging(svc->settings());
+            // The new cycle's state is in place before the old one's stops, so that no notice or
+            // journal row of a request still running falls between them.
+            state = std::make_unique<azs_apps::durableState>(svc->config());
             {
                 liveService live(*svc);
                 poco_information(log, "Запуск приложения");

@@ -1,9 +1,12 @@
 #include "order.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "fuelweb.h"
+#include "journal.h"
 #include "str.h"
+#include "trkLock.h"
 
 namespace azs_apps {
 
@@ -70,6 +73,7 @@ void order::get_order()
     }
 
     r.req = orderRequest::read(body);
+    r.journaled = true;
     try {  // C: the fields
         checkFields(r.req, logText);
     } catch (const ExceptionHTTP& e) {
@@ -84,6 +88,8 @@ void order::get_order()
         return;
     }
 
+    if (repeated(r)) return;
+
     bool settlement = false;
     try {  // D: the pump's state
         r.rec = pcu().getTrkState(r.req.trk);
@@ -93,6 +99,7 @@ void order::get_order()
         answerAtPump(r, e.what(), e.response_code());
         return;
     }
+    journal(r, state::journal::ADMITTED, 0, settlement ? "постоплата" : "резервирование");
 
     place(r, settlement);
 }
@@ -146,6 +153,46 @@ orderAdmission order::admission()
     lim.overfill = pcu().get_overfill_order();
     lim.underfill = pcu().get_underfill_order();
     return orderAdmission(log, lim);
+}
+
+// The platform sends an order again when the answer to it was lost. The pump that holds the order
+// (tagged with its id for the same client) answers as it did the first time, and is neither
+// reserved again nor refused as busy with its own order.
+bool order::repeated(run& r)
+{
+    pcudata::trkState_t* rec = pcu().getTrkState(r.req.trk);
+    // A first look without the lock; only a pump that seems to hold this order is locked.
+    if (rec == nullptr || peek(rec->trk) != r.req.trk || peek(rec->tagged) != 1 ||
+        std::string(rec->orderId, strnlen(rec->orderId, pcudata::TRK_TEXT_SIZE)) != r.req.id)
+        return false;
+    pcudata::trkLock lock(pcu(), rec);
+    if (!lock || rec->tagged != 1 || r.req.id != rec->orderId || r.keys.client != rec->clientKey)
+        return false;
+    const int32_t trannum = rec->trannum;
+    const time_t tagTime = rec->tagTime;
+    lock.release();
+
+    r.rec = rec;
+    poco_information(log, "Повторный заказ '" + r.req.id + "' для ТРК " + std::to_string(r.req.trk) +
+                              ": заказ уже на ТРК, ответ как на первый запрос");
+    const bool settled =
+        r.req.postPay && peek(rec->status) == st::NEED_PAY && r.req.extendedId == std::to_string(trannum);
+    journal(r, state::journal::REPEATED, 200,
+            settled ? "постоплата" : "транзакция " + std::to_string(trannum));
+    r.journaled = false;  // the first request's rows tell the rest
+    if (settled) {
+        r.ans.set("msg", "Заказ принят (постоплата).");
+        r.ans.set("litre", pcudata::str::dbl2str(static_cast<double>(peek(rec->volume)) / 1000.0, 3));
+        r.ans.set("extendedOrderId", r.req.extendedId);
+        r.ans.set("extendedDate", upstream::notices::_makeExtDate(tagTime));
+        r.ans.set("orderStatus", "Completed");
+        finish(r, 200);
+        return true;
+    }
+    r.ans.set("trannum", trannum);
+    r.ans.set("timeset", upstream::notices::_makeExtDate(tagTime));
+    answerAtPump(r, "Заказ зарегистрирован", 200);
+    return true;
 }
 
 // The admitted order with the controller: a session of its own, the workplace registered, the
@@ -260,7 +307,8 @@ void order::controllerFailure(run& r, const std::string& text, const char* comma
     answerAtPump(r, text, code);
 }
 
-// Every answer ends the request; the controller session is given back first.
+// Every answer ends the request; the controller session is given back first. A refusal goes into
+// the order's journal with its text.
 void order::finish(run& r, int code)
 {
     if (r.session) {
@@ -268,6 +316,14 @@ void order::finish(run& r, int code)
         r.session.reset();
     }
     answer(*r.ctx, code, r.ans);
+    if (code != 200) journal(r, state::journal::REFUSED, code, r.ans.getValue<std::string>("msg"));
+}
+
+void order::journal(const run& r, const char* kind, int64_t code, const std::string& text)
+{
+    if (!r.journaled) return;
+    const int pump = r.req.trk >= 1 && r.req.trk <= pcudata::TRK_COUNT ? r.req.trk : 0;
+    state::journal::record(r.req.id, pump, kind, code, text);
 }
 
 }  // namespace azs_apps

@@ -43,6 +43,7 @@ private:
         pcudata::cntlMsgResult res;  // the last controller answer
         int err = 0;                 // the session's error number of the last command
         int pmt = 0;                 // payment code of the order's kind
+        bool journaled = false;      // the caller's keys passed: the order's decisions are journaled
     };
 
     Poco::Logger& log;
@@ -52,6 +53,8 @@ private:
     void checkKeys(const apiKeys& keys);
     void checkFields(const orderRequest& req, std::string& logText);
     orderAdmission admission();
+    bool repeated(run& r);
+    void answerRepeated(run& r);
 
     // --- placement with the controller -----------------------------------------------------
     void place(run& r, bool settlement);
@@ -71,12 +74,15 @@ private:
     void waitForPump(const run& r, int32_t before);
     bool tagReserved(run& r);
     void releaseReservation(run& r);
+    void releaseUnanswered(run& r, int32_t before);
 
     // --- answers ---------------------------------------------------------------------------
     void refuse(run& r, const ExceptionHTTP& e, const std::string& logText);
     void answerAtPump(run& r, const std::string& text, int code);
     void controllerFailure(run& r, const std::string& text, const char* command, int code);
     void finish(run& r, int code);
+    // A row of the order's journal (when the caller's keys passed).
+    void journal(const run& r, const char* kind, int64_t code, const std::string& text);
 };
 
 }  // namespace azs_apps

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "journal.h"
 #include "order.h"
 #include "paymentLock.h"
 #include "str.h"
@@ -55,6 +56,8 @@ void order::settle(run& r)
         r.ans.set("extendedOrderId", r.req.extendedId);
         r.ans.set("extendedDate", upstream::notices::_makeExtDate(0));
         r.ans.set("orderStatus", "Completed");
+        journal(r, state::journal::SETTLED, 200,
+                pcudata::str::dbl2str(delivered, 3) + " л, транзакция " + r.req.extendedId);
         finish(r, 200);
     } catch (const ExceptionHTTP& e) {
         poco_warning(log, "Режим постоплаты : " + e.what());
@@ -103,10 +106,11 @@ void order::reserve(run& r)
                               std::to_string(r.req.prod) + "' вид оплаты '" + std::to_string(r.pmt) + "'");
     pcudata::cmdMsgResult_clear(r.res);
     r.err = 0;
-    r.session->reserve_trk(r.req.trk, r.res, r.err, r.req.prod, r.pmt);
+    const int got = r.session->reserve_trk(r.req.trk, r.res, r.err, r.req.prod, r.pmt);
     if (r.res.Res != 1) {
         poco_error(log,
                    "Ошибка резервирования заказа '" + r.req.id + "' на ТРК " + std::to_string(r.req.trk));
+        if (got < 0) releaseUnanswered(r, before);  // no answer: the controller may have reserved it
         controllerFailure(r, "Не удалось передать заказ на ТРК", "PWORK", 404);
         return;
     }
@@ -163,9 +167,23 @@ bool order::tagReserved(run& r)
             log, "Заказ '" + r.req.id + "' зарегистрирован для тразакции '" + std::to_string(trannum) + "'");
         r.ans.set("trannum", trannum);
         r.ans.set("timeset", upstream::notices::_makeExtDate(now));
+        journal(r, state::journal::RESERVED, 200, "транзакция " + std::to_string(trannum));
         return true;
     }
     return false;
+}
+
+// The reservation went out but no answer came back (the connection was cut): the controller may
+// have reserved the pump all the same. The platform is told that the order did not take, so a pump
+// that shows the reservation is released on a new connection; one that does not is left alone.
+void order::releaseUnanswered(run& r, int32_t before)
+{
+    waitForPump(r, before);
+    if (before == pcudata::trkStatus::BUSY || peek(r.rec->status) != pcudata::trkStatus::BUSY) return;
+    poco_warning(log, "Ответ на резервирование ТРК " + std::to_string(r.req.trk) +
+                          " не получен, ТРК занята: " + "снятие резерва (заказ '" + r.req.id + "')");
+    r.session->__try_Ctl_Available(3);
+    releaseReservation(r);
 }
 
 // The platform is told that the order did not take, so nobody will start the pump: a reservation

@@ -55,7 +55,7 @@ protected:
         out << "{\"service\":{\"ip\":\"127.0.0.1\",\"port\":" << port << ",\"worker_threads\":4},"
             << "\"logging\":{\"level\":\"info\",\"file\":\"" << logFile() << "\"},"
             << "\"fuelweb\":{\"tmp_path\":\"" << dir.path() << "\",\"order_timeout\":" << orderTimeout
-            << "}}";
+            << ",\"state_path\":\"" << dir.path() << "/state.db\"}}";
     }
 
     void spawn(const std::string& config)
@@ -207,7 +207,8 @@ TEST_F(FuelwebProcess, LogsTheBoundPortTheKeyFileAndMistypedKeys)
     std::ofstream(configFile()) << "\xEF\xBB\xBF{\"service\":{\"ip\":\"127.0.0.1\",\"port\":0},"
                                 << "\"logging\":{\"file\":\"" << logFile() << "\"},"
                                 << "\"fuelweb\":{\"tmp_path\":\"" << dir.path()
-                                << "\",\"order_timeout\":\"60\"}}";
+                                << "\",\"order_timeout\":\"60\",\"state_path\":\"" << dir.path()
+                                << "/state.db\"}}";
     spawn(configFile());
     ASSERT_TRUE(waitForLog("Файл ключа разделяемой памяти: " + dir.keyFile())) << readFile(errFile());
     const std::string log = readFile(logFile());

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "storedNotice.h"
 #include "str.h"
 #include "timeSource.h"
 
@@ -181,7 +182,11 @@ bool notices::_send_long_cancel(const std::string& apikey, const std::string& or
                                 const std::string& reason)
 {
     std::string heading = "Отправка отмены заказа c номером '" + orderId + "' Причина: '" + reason + "'";
-    return repeat("отмены", orderId, heading, [&] { return _cancel_order(apikey, orderId, reason); });
+    storedNotice stored(state::finalNotice::cancel(apikey, orderId, reason), callerLog);
+    bool delivered = repeat("отмены", orderId, heading,
+                            [&] { return stored.attempted(_cancel_order(apikey, orderId, reason)); });
+    stored.finish(delivered);
+    return delivered;
 }
 
 bool notices::_send_long_complete(const std::string& apikey, const std::string& orderId,
@@ -189,8 +194,13 @@ bool notices::_send_long_complete(const std::string& apikey, const std::string& 
 {
     std::string heading = "Отправка завершения заказа c номером '" + orderId + "' транзакция номер '" +
                           extOrderId + "' время '" + extDate + "' объем '" + sixDecimals(volume) + "'";
-    return repeat("завершения", orderId, heading,
-                  [&] { return _complete_order(apikey, orderId, extOrderId, extDate, volume); });
+    storedNotice stored(state::finalNotice::complete(apikey, orderId, extOrderId, extDate, volume),
+                        callerLog);
+    bool delivered = repeat("завершения", orderId, heading, [&] {
+        return stored.attempted(_complete_order(apikey, orderId, extOrderId, extDate, volume));
+    });
+    stored.finish(delivered);
+    return delivered;
 }
 
 std::string notices::_makeExtDate(const int64_t& t)

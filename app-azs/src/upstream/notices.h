@@ -37,7 +37,9 @@ public:
 
     // Repeat the notice until the platform answers 200: series of 11 attempts 1 s apart, 60 s
     // between series, given up after the first failed attempt of series 21 (221 attempts). True
-    // when it was delivered.
+    // when it was delivered. With a state file the notice is stored before its first attempt and
+    // is not lost when the wrapper gives up (or the process ends): the background sender
+    // (outboxSender) goes on with it.
     bool _send_long_cancel(const std::string& apikey, const std::string& orderId, const std::string& reason);
     bool _send_long_complete(const std::string& apikey, const std::string& orderId,
                              const std::string& extOrderId, const std::string& extDate, double volume);
