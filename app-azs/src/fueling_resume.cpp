@@ -3,6 +3,8 @@
 // as /fueling received it and, when the request had got so far, the end it decided on; the pump's
 // record still carries the order's tag. The take-over goes on where the request stood, never with
 // a start: the start may have gone out already.
+#include <string>
+
 #include "fueling.h"
 #include "fuelingWatch.h"
 #include "fuelweb.h"
@@ -67,8 +69,11 @@ void fueling::takeOver(fuelingRun& run, const state::servedOrder& o)
     run.extDate = upstream::notices::_makeExtDate(0);
 
     // A completion decided before the process ended, of a delivery that no longer waits for its
-    // payment (the receipt went through, or a till took it): it goes out as decided.
-    if (o.endDecided && o.end.kind == state::noticeKind::complete && status != st::NEED_PAY) {
+    // payment (the receipt went through, or a till took it; a pump that waits for payment again
+    // waits for another delivery): it goes out as decided.
+    const bool unpaid =
+        status == st::NEED_PAY && std::to_string(pcudata::peek(run.rec->trannum)) == o.end.extOrderId;
+    if (o.endDecided && o.end.kind == state::noticeKind::complete && !unpaid) {
         watch.endCompleted(o.end.apikey, o.end.extOrderId, o.end.extDate, o.end.litre);
         return;
     }

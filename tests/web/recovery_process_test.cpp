@@ -103,7 +103,7 @@ TEST_F(RecoveryProcess, KilledDuringADeliveryTheOrderIsCompletedOnceAfterTheRest
 
 // Killed while the pump waits for the nozzle, with a second order only reserved: the first is
 // watched again and completed once the driver fills up; the second is not started by the restart
-// but by the platform's /fueling.
+// but by the platform's /fueling when it comes.
 TEST_F(RecoveryProcess, KilledBeforeTheNozzleWasLiftedAndAReservedOrderIsLeftForItsFueling)
 {
     writeConfig(stateFile());
@@ -135,13 +135,9 @@ TEST_F(RecoveryProcess, KilledBeforeTheNozzleWasLiftedAndAReservedOrderIsLeftFor
 
     ASSERT_EQ(fueling(second).status, 200);
     ASSERT_TRUE(pcu.waitForStatus(2, 6, 10000));
-    pcu.liftNozzle(2);
-    ASSERT_TRUE(pcu.waitForStatus(2, 9, 10000));
-    pcu.hangNozzle(2);
-    EXPECT_EQ(onlyFinals("B-2").size(), 1u);
     EXPECT_EQ(startsOf(2).size(), 1u);
     EXPECT_EQ(startsOf(1).size(), 1u);
-    stop();
+    fw->kill();  // a stop would wait for the driver at pump 2
 }
 
 // The platform refuses the completion; SIGTERM comes while the wrapper retries. fuelweb ends in

@@ -178,6 +178,8 @@ TEST_F(Recovery, EachStateLeftBehindEndsWithOneFinalNotice)
         const char* text;  // litre of the completion, or reason of the cancellation
         size_t receipts;   // PRNQ sent by the take-over
         size_t starts;     // PSET: the test's own, playing the process that ended
+        int trk = 1;
+        bool settles = true;  // the pump is left idle and paid
     };
     const leftBehind cases[] = {
         // Delivered and hung up while nobody watched: settled and completed.
@@ -222,6 +224,27 @@ TEST_F(Recovery, EachStateLeftBehindEndsWithOneFinalNotice)
              return id;
          },
          "/canceled", "Ошибка пуска ТРК (x)", 0, 0},
+        // The completion was decided and settled; the pump now waits for the payment of a delivery
+        // a till started: that one is not ours to settle.
+        {"completion decided, another delivery unpaid",
+         [this](const order& o) {
+             placeOrder(o);
+             pcudata::cntlMsgResult res;
+             int err = 0;
+             EXPECT_EQ(session().release_trk(o.trk, o.id, res, err), 1);
+             EXPECT_TRUE(waitStatus(o.trk, 3));
+             EXPECT_EQ(pcu.startLocalDelivery(o.trk, o.prod, 500), 1);
+             EXPECT_TRUE(waitStatus(o.trk, 6));
+             pcu.liftNozzle(o.trk);
+             EXPECT_TRUE(waitStatus(o.trk, 9));
+             pcu.hangNozzle(o.trk);
+             EXPECT_TRUE(waitStatus(o.trk, 11));
+             int64_t id = row(o);
+             durable->served()->decide(
+                 id, state::finalNotice::complete("client,srv,azs", o.id, "777", "05.03.2024 14:07:09", 3.5));
+             return id;
+         },
+         "/completed", "3.50", 0, 0, 2, false},
     };
     begin(5);
     int n = 0;
@@ -229,6 +252,7 @@ TEST_F(Recovery, EachStateLeftBehindEndsWithOneFinalNotice)
         SCOPED_TRACE(c.what);
         order o;
         o.id = "L-" + std::to_string(++n);
+        o.trk = c.trk;
         const size_t starts = pcu.receivedCommands("PSET").size();
         const int64_t id = c.leave(o);
         const size_t receipts = pcu.receivedCommands("PRNQ").size();
@@ -240,7 +264,10 @@ TEST_F(Recovery, EachStateLeftBehindEndsWithOneFinalNotice)
         EXPECT_EQ(field(f[0], f[0].path == "/completed" ? "litre" : "reason"), c.text);
         EXPECT_EQ(pcu.receivedCommands("PRNQ").size() - receipts, c.receipts);
         EXPECT_EQ(pcu.receivedCommands("PSET").size() - starts, c.starts);
-        EXPECT_TRUE(settled(o.trk));
+        if (c.settles)
+            EXPECT_TRUE(settled(o.trk));
+        else
+            EXPECT_EQ(pcu.status(o.trk), 11);
         EXPECT_TRUE(tagCleared(o.trk));
         EXPECT_EQ(stageOf(id), "ended");
     }
