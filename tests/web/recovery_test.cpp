@@ -347,6 +347,25 @@ TEST_F(Recovery, ReservedOnlyOrderIsLeftForTheFueling)
     EXPECT_TRUE(durable->served()->unfinished().empty());
 }
 
+// A new cycle after a SIGHUP finds the orders that the old cycle's requests still serve: they are
+// left to them.
+TEST_F(Recovery, OrderServedByThisProcessIsLeftToItsRequest)
+{
+    begin();
+    order o;
+    placeOrder(o);
+    ASSERT_EQ(fueling(o).status, 200);
+    ASSERT_TRUE(waitStatus(1, 6));
+    ASSERT_EQ(durable->served()->unfinished().size(), 1u);
+    recover();
+    EXPECT_EQ(recovery->taken(), 0u);
+    pcu.liftNozzle(1);
+    ASSERT_TRUE(waitStatus(1, 9));
+    pcu.hangNozzle(1);
+    EXPECT_EQ(onlyFinals(o.id).size(), 1u);
+    EXPECT_TRUE(durable->served()->unfinished().empty());
+}
+
 // The cancellation's payment lock (a delivery of nothing still waits for settlement) with the
 // connection cut before the lock and with the lock's answer lost: the lock is made again on a new
 // connection, or recognised on the pump, and the receipt settles the pump.
