@@ -115,6 +115,7 @@ private:
     bool tagged() const;
     void closeOrder();
     void endWith(const state::finalNotice& n);
+    void closeServed();
     void noteEnd(const state::finalNotice& n);
 };
 

@@ -326,16 +326,25 @@ void fuelingWatch::endCompleted(const std::string& apikey, const std::string& tr
 }
 
 // The notice is stored before the tag goes: at every moment either the pump carries the order
-// (and a restart takes it over) or the outbox holds its final notice.
+// (and a restart takes it over) or the outbox holds its final notice. A notice that could not be
+// stored leaves the order's row open until it has been sent: a restart before that tells the
+// operator about the order.
 void fuelingWatch::endWith(const state::finalNotice& n)
 {
     if (run.finalSent) return;
     run.finalSent = true;
     upstream::storedNotice stored(n, log);
-    if (run.servedId != 0)
-        run.served->close(run.servedId, state::servedOrders::ENDED, pcudata::timeSrc().now());
+    if (stored.stored()) closeServed();
     closeOrder();
     platform.sendLong(stored);
+    closeServed();
+}
+
+void fuelingWatch::closeServed()
+{
+    if (run.servedId == 0) return;
+    run.served->close(run.servedId, state::servedOrders::ENDED, pcudata::timeSrc().now());
+    run.servedId = 0;
 }
 
 void fuelingWatch::noteCancellation()
