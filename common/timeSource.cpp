@@ -9,6 +9,7 @@ namespace pcudata {
 namespace {
 timeSource realSource;
 std::atomic<timeSource*> current{&realSource};
+thread_local pauseBreaker* threadBreaker = nullptr;
 
 int64_t realNowUs()
 {
@@ -23,7 +24,48 @@ int64_t timeSource::nowUs() { return realNowUs(); }
 
 void timeSource::sleepUs(int64_t us)
 {
-    if (us > 0) std::this_thread::sleep_for(std::chrono::microseconds(us));
+    if (us <= 0) return;
+    if (threadBreaker != nullptr)
+        threadBreaker->waitUs(us);
+    else
+        std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
+void pauseBreaker::trip()
+{
+    {
+        std::lock_guard<std::mutex> g(m);
+        isTripped = true;
+    }
+    cv.notify_all();
+}
+
+void pauseBreaker::reset()
+{
+    std::lock_guard<std::mutex> g(m);
+    isTripped = false;
+}
+
+bool pauseBreaker::tripped()
+{
+    std::lock_guard<std::mutex> g(m);
+    return isTripped;
+}
+
+void pauseBreaker::waitUs(int64_t us)
+{
+    std::unique_lock<std::mutex> g(m);
+    cv.wait_for(g, std::chrono::microseconds(us), [this] { return isTripped; });
+}
+
+breakablePauses::breakablePauses(pauseBreaker& b)
+{
+    threadBreaker = &b;
+}
+
+breakablePauses::~breakablePauses()
+{
+    threadBreaker = nullptr;
 }
 
 scaledTimeSource::scaledTimeSource(double f) : factor(f > 0 ? f : 1.0), startUs(realNowUs()) {}

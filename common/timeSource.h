@@ -5,8 +5,10 @@
 // read budgets, notices retried for minutes). Routing them through one replaceable object lets the
 // tests run the same code paths with the waits compressed into milliseconds. The default source is
 // the real clock; nothing changes in production.
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 
 namespace pcudata {
 
@@ -44,6 +46,33 @@ timeSource& timeSrc();
 // Replace the process-wide source; nullptr restores the real clock. The caller keeps ownership and
 // must keep the object alive while it is installed.
 void setTimeSource(timeSource* src);
+
+// Cuts short the real pauses of the threads that wait under it (see breakablePauses): some waits
+// may be given up when the process is about to end, while others (a pump being watched) must run
+// their length. Once tripped it stays so until reset.
+class pauseBreaker {
+public:
+    void trip();
+    void reset();
+    bool tripped();
+    // A real wait of us microseconds that ends at once when the breaker trips.
+    void waitUs(int64_t us);
+
+private:
+    std::mutex m;
+    std::condition_variable cv;
+    bool isTripped = false;
+};
+
+// While it lives, the real pauses of the calling thread (timeSource::sleepUs, and the sources
+// that pause through it) end as soon as the breaker trips. Scopes do not nest.
+class breakablePauses {
+public:
+    explicit breakablePauses(pauseBreaker& b);
+    ~breakablePauses();
+    breakablePauses(const breakablePauses&) = delete;
+    breakablePauses& operator=(const breakablePauses&) = delete;
+};
 
 // RAII helper for tests: installs a source for the lifetime of the guard.
 class timeSourceGuard {

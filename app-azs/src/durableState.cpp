@@ -32,14 +32,17 @@ durableState::durableState(const webConfig& cfg)
     box = state::outbox::forFile(path, error);
     std::unique_ptr<state::stateDb> journalDb;
     if (box) journalDb = state::stateDb::open(path, state::stateDb::readWrite, state::stateDb::normal, error);
-    if (!box || !journalDb) {
+    if (journalDb) fuelings = state::servedOrders::open(path, error);
+    if (!box || !journalDb || !fuelings) {
         box.reset();
+        fuelings.reset();
         poco_error(log, "Не удалось открыть файл состояния '" + path + "': " + error +
                             ". Уведомления платформе не сохраняются, журнал заказов не ведется");
         return;
     }
     box->setTiming(timingOf(cfg));
     installation = state::outbox::install(box);
+    fuelingsInstallation = state::servedOrders::install(fuelings);
     writer = std::make_unique<state::journalWriter>(std::move(journalDb));
     sender = std::make_unique<upstream::outboxSender>(
         box, fuelweb::upstreamOf(cfg), cfg.getInt("fuelweb.journal_keep_days", DEFAULT_KEEP_DAYS));
@@ -50,6 +53,7 @@ durableState::~durableState()
 {
     sender.reset();
     if (box) state::outbox::uninstall(installation);
+    if (fuelings) state::servedOrders::uninstall(fuelingsInstallation);
     writer.reset();
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // What the service keeps in its state file during one service cycle: the outbox of final notices
-// (installed for the retrying wrappers), the writer of the order journal and the background
-// sender of the notices nobody is sending. Made when a cycle starts, after the configuration is
+// (installed for the retrying wrappers), the orders taken on by /fueling (installed for its
+// requests), the writer of the order journal and the background sender of the notices nobody is
+// sending. Made when a cycle starts, after the configuration is
 // read, and destroyed when it ends: the sender and the writer stop with it (the writer first
 // writes what is queued).
 //
@@ -22,6 +23,7 @@
 #include "journal.h"
 #include "outbox.h"
 #include "outboxSender.h"
+#include "servedOrders.h"
 #include "webConfig.h"
 
 namespace azs_apps {
@@ -38,12 +40,15 @@ public:
     // False when the state file could not be opened.
     bool ready() const { return box != nullptr; }
     std::shared_ptr<state::outbox> outbox() const { return box; }
+    std::shared_ptr<state::servedOrders> served() const { return fuelings; }
     // Waits until the journal rows recorded so far are written (tests).
     void flushJournal();
 
 private:
     std::shared_ptr<state::outbox> box;
     uint64_t installation = 0;
+    std::shared_ptr<state::servedOrders> fuelings;
+    uint64_t fuelingsInstallation = 0;
     std::unique_ptr<state::journalWriter> writer;
     std::unique_ptr<upstream::outboxSender> sender;
 };

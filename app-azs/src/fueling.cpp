@@ -96,6 +96,7 @@ void fueling::get_fueling()
         refuse(*ctx, run, e);
         return;
     }
+    keepServed(run);
     // The platform has its answer; the order is followed to its end on this thread.
     answer(*ctx, 200, ans, httpContext::carryOn);
     state::journal::record(run.id, run.trk, state::journal::FUELING, 200, ans.getValue<std::string>("msg"));
@@ -266,6 +267,33 @@ void fueling::refuse(httpContext& ctx, fuelingRun& run, const ExceptionHTTP& e)
     }
 }
 
+// Before the platform learns that the order is taken on, it is kept in the state file: a process
+// that ends during the order leaves it to the next start, which takes it over.
+void fueling::keepServed(fuelingRun& run)
+{
+    run.served = state::servedOrders::current();
+    if (!run.served) return;
+    state::servedOrder o;
+    o.orderId = run.id;
+    o.trk = run.trk;
+    o.apikey = run.apikey;
+    o.clientKey = run.clientKey;
+    o.extendedId = run.extendedId;
+    o.appId = run.appId;
+    o.prod = run.prod;
+    o.price = run.price;
+    o.volume = run.volume;
+    o.summa = run.summa;
+    o.contract = run.contract;
+    o.pmt = pcu().get_paymnt(run.contract);
+    o.trannum = peek(run.rec->trannum);
+    run.servedId = run.served->begin(o, pcudata::timeSrc().now());
+    if (run.servedId == 0) {
+        poco_error(log, "Заказ '" + run.id + "' не сохранен в файле состояния: после сбоя приложения " +
+                            "наблюдение за ним не будет восстановлено");
+    }
+}
+
 // --- after the answer --------------------------------------------------------------------------
 
 void fueling::carryOn(fuelingRun& run)
@@ -360,6 +388,7 @@ bool fueling::startPump(fuelingRun& run, fuelingWatch& watch)
     }
     run.err = 0;
     if (run.reason.empty() && run.res.Res != 1) run.reason = startFailure(run.res);
+    watch.noteCancellation();
     putBack(run);
     watch.endCancelled();
     return false;

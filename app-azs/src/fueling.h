@@ -13,6 +13,7 @@
 #include "fuelingRun.h"
 #include "jsonBody.h"
 #include "master.h"
+#include "servedOrders.h"
 
 namespace azs_apps {
 
@@ -26,6 +27,11 @@ public:
 
     void get_fueling();
     std::string fueling_url() const;
+
+    // Takes over an order that a process ended during (its row in the state file, its tag still
+    // on the pump) and follows it to its final notice, on the calling thread, which holds the
+    // order's claim. The pump is never started again.
+    void resume(const state::servedOrder& o);
 
     // The raw body as one JSON value; err 42 for an empty body, 5 when it is not one JSON text.
     static jsonBody from_raw_post_data(const std::string& raw, int& err);
@@ -43,6 +49,7 @@ private:
     void registerWorkplace(fuelingRun& run, Poco::JSON::Object& ans);
     void answerRepeated(httpContext& ctx, const fuelingRun& run);
     void refuse(httpContext& ctx, fuelingRun& run, const ExceptionHTTP& e);
+    void keepServed(fuelingRun& run);
 
     // --- after the answer --------------------------------------------------------------------
     void carryOn(fuelingRun& run);
@@ -52,6 +59,10 @@ private:
     bool startAttempt(fuelingRun& run, int attempt);
     bool startWentThrough(fuelingRun& run);
     static void putBack(fuelingRun& run);
+
+    // --- an order taken over (fueling_resume.cpp) ------------------------------------------
+    void takeOver(fuelingRun& run, const state::servedOrder& o);
+    static void decideResumed(fuelingRun& run, int32_t status);
 };
 
 }  // namespace azs_apps

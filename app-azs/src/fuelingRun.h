@@ -9,6 +9,7 @@
 
 #include "cntlMsgResult.h"
 #include "pcuControl.h"
+#include "servedOrders.h"
 #include "trkState.h"
 
 namespace azs_apps {
@@ -46,6 +47,11 @@ struct fuelingRun {
     bool startFailed = false;
     bool settledAtStart = false;  // the delivery was over and matched the order on arrival
     bool finalSent = false;       // the one completion or cancellation of the order is out
+    bool resumed = false;         // taken over at start-up from a process that ended mid-order
+
+    // --- the order's row in the state file, for a take-over after a crash ------------------
+    std::shared_ptr<azs_apps::state::servedOrders> served;
+    int64_t servedId = 0;  // 0: not kept
 
     // --- controller and pump ---------------------------------------------------------------
     std::unique_ptr<pcudata::pcuControl> session;

@@ -62,7 +62,10 @@ void fuelingWatch::watchAndSettle()
 void fuelingWatch::watch()
 {
     if (run.runState == fuelingRun::watchOnly) sendMessage();
-    started = false;
+    // An order taken over may have delivered while nobody watched it: a pump that is stopped
+    // after a delivery is not timed out.
+    const int32_t status = run.status();
+    started = run.resumed && (st::flowing(status) || status == st::STOPPED);
     done = false;
     lastMsgTime = 0;
     startRef = peek(run.rec->tagTime);
@@ -79,7 +82,10 @@ void fuelingWatch::pass()
     if (st::flowing(status)) {
         flowing(status);
     } else if (st::ready(status) || status == st::STOPPED) {
+        if (run.resumed && status == st::STOPPED) started = true;
         waiting(status);
+    } else if (status == st::BUSY && run.resumed) {
+        reservedOnly();
     } else if (status == st::NEED_PAY) {
         if (stays(st::NEED_PAY)) endOfDelivery();
     } else if (st::idle(status)) {
@@ -108,7 +114,7 @@ void fuelingWatch::waiting(int32_t status)
         lastMsgTime = now;
         run.setMessage(status == st::STOPPED ? STOPPED_MSG : LIFT_NOZZLE_MSG);
     }
-    if (!started && startTimedOut()) {
+    if (!started && startTimedOut(prototype.get_order_timeout())) {
         stopAfterTimeout();
         return;
     }
@@ -129,10 +135,20 @@ bool fuelingWatch::stays(int32_t status)
     return again == status || (st::idle(status) && st::idle(again));
 }
 
-bool fuelingWatch::startTimedOut() const
+bool fuelingWatch::startTimedOut(time_t timeout) const
 {
-    time_t timeout = prototype.get_order_timeout();
     return startRef > 0 && timeout > 0 && now - startRef > timeout;
+}
+
+// An order taken over on a pump that still shows its reservation: the start may never have gone
+// out, and it is not sent again (it may have gone out all the same). The pump is stopped and
+// released once the start timeout has passed, as one that waits for the nozzle is; with no
+// timeout set the built-in one applies, since no driver can start this pump.
+void fuelingWatch::reservedOnly()
+{
+    if (started) return;
+    const time_t timeout = prototype.get_order_timeout();
+    if (startTimedOut(timeout > 0 ? timeout : RESERVED_TIMEOUT_SEC)) stopAfterTimeout();
 }
 
 // Once the pump is back to idle it is free for other drivers: stopping it again could stop a

@@ -21,6 +21,7 @@
 
 #include "fuelingRun.h"
 #include "notices.h"
+#include "outbox.h"
 #include "paymentLock.h"
 
 namespace azs_apps {
@@ -29,6 +30,9 @@ class fuelingWatch {
 public:
     // A pump without progress is reported this often (seconds).
     static constexpr time_t STALL_WARN_SEC = 300;
+    // Start timeout of an order taken over on a pump that is still reserved, when the order
+    // timeout is off (seconds).
+    static constexpr time_t RESERVED_TIMEOUT_SEC = 120;
 
     // serverKey, stationKey: the configured keys, from which the completion's key is rebuilt.
     fuelingWatch(fuelingRun& run, pcudata::pcuControl& prototype, upstream::notices& platform,
@@ -44,6 +48,18 @@ public:
     void watchAndSettle();
     // Clears the tag, closes the session and sends the cancellation with the run's reason.
     void endCancelled();
+    // Cancellation of an order whose watch has ended (run state 2): the pump is given back, or a
+    // delivery it waits to settle is completed after all.
+    void cancelAfterWatch();
+    // Clears the tag, closes the session and sends this completion.
+    void endCompleted(const std::string& apikey, const std::string& trannum, const std::string& date,
+                      double volume);
+
+    // The order's row in the state file learns the end decided on, before the pump is settled or
+    // given back: a process that takes the order over after a crash finishes that end.
+    void noteCancellation();
+    void noteCompletion(const std::string& apikey, const std::string& trannum, const std::string& date,
+                        double volume);
 
 private:
     fuelingRun& run;
@@ -71,7 +87,8 @@ private:
     void flowing(int32_t status);
     void waiting(int32_t status);
     bool stays(int32_t status);
-    bool startTimedOut() const;
+    bool startTimedOut(time_t timeout) const;
+    void reservedOnly();
     void stopAfterTimeout();
     void endOfDelivery();
     void sendVolume();
@@ -83,7 +100,6 @@ private:
     bool lockForSettlement();
     bool settlePasses(bool& changed);
     void complete();
-    void cancelAfterWatch();
     void freeBusyPump();
     void stopPump();
     bool paymentHolds();
@@ -98,8 +114,9 @@ private:
     void clearTag();
     bool tagged() const;
     void closeOrder();
-    void endCompleted(const std::string& apikey, const std::string& trannum, const std::string& date,
-                      double volume);
+    void endWith(const state::finalNotice& n);
+    void closeServed();
+    void noteEnd(const state::finalNotice& n);
 };
 
 }  // namespace azs_apps

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fuelingWatch.h"
+#include "storedNotice.h"
 #include "str.h"
 #include "timeSource.h"
 #include "trkLock.h"
@@ -53,6 +54,7 @@ bool fuelingWatch::settleFinished()
         run.runState = fuelingRun::cancelOrder;
         return false;
     }
+    noteCompletion(run.apikey, run.extendedId, run.extDate, run.delivered());
     bool changed = false;
     if (settlePasses(changed)) {
         endCompleted(run.apikey, run.extendedId, run.extDate, run.delivered());
@@ -107,6 +109,7 @@ bool fuelingWatch::settlePasses(bool& changed)
 
 void fuelingWatch::cancelBeforeWatch()
 {
+    noteCancellation();
     for (int pass = 0; pass < CANCEL_PASSES && !run.settledAtStart; ++pass) {
         if (!run.connected()) {
             pauseUs(SECOND_US);
@@ -125,6 +128,7 @@ void fuelingWatch::complete()
     std::string date = upstream::notices::_makeExtDate(0);
     double volume = run.delivered();
     std::string trannum = std::to_string(peek(run.rec->trannum));
+    noteCompletion(completionKey, trannum, date, volume);
     bool locked = lockForCompletion();
     if (locked || run.res.tcod == "UNKNOWN") printReceipt();
     if (!run.settledAtStart) overfillLock();
@@ -208,6 +212,7 @@ void fuelingWatch::overfillLock()
 
 void fuelingWatch::cancelAfterWatch()
 {
+    noteCancellation();
     if (run.status() == st::BUSY) freeBusyPump();
     if (run.status() != st::NEED_PAY) stopPump();
     if (run.status() == st::NEED_PAY && paymentHolds()) {
@@ -242,13 +247,14 @@ void fuelingWatch::stopPump()
     if (!run.idle()) run.release();
 }
 
-// Whether this workplace may settle the delivery the pump waits for.
+// Whether this workplace may settle the delivery the pump waits for. The lock is tried as the
+// completion tries it: again on a new connection, and a lock whose answer was lost counts.
 bool fuelingWatch::paymentHolds()
 {
     if (prototype.getPcuDrvVer() <= 1) return true;
     bool justLocked = false;
     if (paymentDueHere()) {
-        if (payLock._pmt_lock_ptr(run.session, run.rec, run.id, 1, run.res) != 1) return false;
+        if (!lockForCompletion()) return false;
         justLocked = true;
     }
     return lockShownForUs(justLocked);
@@ -262,6 +268,7 @@ void fuelingWatch::settleDeliveredAnyway()
     std::string trannum = std::to_string(peek(run.rec->trannum));
     double volume = run.delivered();
     bool completion = peek(run.rec->volume) > 0;
+    if (completion) noteCompletion(run.apikey, trannum, date, volume);
     printWhileUnpaid();
     if (completion)
         endCompleted(run.apikey, trannum, date, volume);
@@ -309,19 +316,51 @@ void fuelingWatch::closeOrder()
 
 void fuelingWatch::endCancelled()
 {
-    if (run.finalSent) return;
-    run.finalSent = true;
-    closeOrder();
-    platform._send_long_cancel(run.apikey, run.id, run.reason);
+    endWith(state::finalNotice::cancel(run.apikey, run.id, run.reason));
 }
 
 void fuelingWatch::endCompleted(const std::string& apikey, const std::string& trannum,
                                 const std::string& date, double volume)
 {
+    endWith(state::finalNotice::complete(apikey, run.id, trannum, date, volume));
+}
+
+// The notice is stored before the tag goes: at every moment either the pump carries the order
+// (and a restart takes it over) or the outbox holds its final notice. A notice that could not be
+// stored leaves the order's row open until it has been sent: a restart before that tells the
+// operator about the order.
+void fuelingWatch::endWith(const state::finalNotice& n)
+{
     if (run.finalSent) return;
     run.finalSent = true;
+    upstream::storedNotice stored(n, log);
+    if (stored.stored()) closeServed();
     closeOrder();
-    platform._send_long_complete(apikey, run.id, trannum, date, volume);
+    platform.sendLong(stored);
+    closeServed();
+}
+
+void fuelingWatch::closeServed()
+{
+    if (run.servedId == 0) return;
+    run.served->close(run.servedId, state::servedOrders::ENDED, pcudata::timeSrc().now());
+    run.servedId = 0;
+}
+
+void fuelingWatch::noteCancellation()
+{
+    noteEnd(state::finalNotice::cancel(run.apikey, run.id, run.reason));
+}
+
+void fuelingWatch::noteCompletion(const std::string& apikey, const std::string& trannum,
+                                  const std::string& date, double volume)
+{
+    noteEnd(state::finalNotice::complete(apikey, run.id, trannum, date, volume));
+}
+
+void fuelingWatch::noteEnd(const state::finalNotice& n)
+{
+    if (run.servedId != 0 && !run.finalSent) run.served->decide(run.servedId, n);
 }
 
 }  // namespace azs_apps

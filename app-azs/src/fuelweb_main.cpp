@@ -24,7 +24,9 @@
 
 #include "durableState.h"
 #include "fuelweb.h"
+#include "orderRecovery.h"
 #include "serviceSettings.h"
+#include "serviceStop.h"
 #include "sharedConfig.h"
 #include "upstreamTransfer.h"
 #include "webConfig.h"
@@ -106,16 +108,20 @@ public:
 };
 
 // Services of finished cycles, released on their own threads so that a restart does not wait for
-// the requests they are still serving (a delivery can take many minutes).
+// the requests they are still serving (a delivery can take many minutes), nor for the orders the
+// cycle took over at its start.
 class retiredServices {
 public:
     ~retiredServices()
     {
         for (std::thread& t : threads) t.join();
     }
-    void add(std::unique_ptr<webService> svc)
+    void add(std::unique_ptr<webService> svc, std::unique_ptr<azs_apps::orderRecovery> taken)
     {
-        threads.emplace_back([old = std::move(svc)]() mutable { old.reset(); });
+        threads.emplace_back([old = std::move(svc), resumed = std::move(taken)]() mutable {
+            resumed.reset();
+            old.reset();
+        });
     }
 
 private:
@@ -170,21 +176,37 @@ int runCycles(int argc, char** argv)
             // The new cycle's state is in place before the old one's stops, so that no notice or
             // journal row of a request still running falls between them.
             state = std::make_unique<azs_apps::durableState>(svc->config());
+            // Destroyed before the service: it waits for the orders taken over as the service for
+            // its requests.
+            std::unique_ptr<azs_apps::orderRecovery> resumed;
             {
                 liveService live(*svc);
                 poco_information(log, "Запуск приложения");
                 log.debug("Поддержка отладочных сообщений включена");
-                svc->start();
+                // Orders that a process ended during are taken over before any request can come
+                // for them.
+                resumed = std::make_unique<azs_apps::orderRecovery>(*svc, state->served());
+                try {
+                    svc->start();
+                } catch (const std::exception& e) {
+                    // Said at once: the orders taken over are still followed to their end first.
+                    const int status = fatal(log, e.what());
+                    azs_apps::upstream::serviceStop::begin();
+                    return status;
+                }
                 logStartup(log, *svc);
                 svc->run();
             }
             // Read and clear in one step: a SIGHUP that lands in between must not turn into a stop.
             if (got_sighup.exchange(0) == 0) {
                 poco_notice(log, "Завершение работы приложения");
+                // Final notices still being retried are in the state file: the next start sends
+                // them. The deliveries in progress are waited for.
+                azs_apps::upstream::serviceStop::begin();
                 return 0;
             }
             poco_warning(log, "Рестарт приложения");
-            retired.add(std::move(svc));
+            retired.add(std::move(svc), std::move(resumed));
         }
     } catch (const Poco::Exception& e) {
         return fatal(log, e.displayText());  // what() alone gives only the exception's class name

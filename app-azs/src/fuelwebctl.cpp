@@ -97,6 +97,8 @@ std::string kindText(const std::string& kind)
         {state::journal::FUELING, "запрос на пуск принят"},
         {state::journal::STARTED, "ТРК запущена"},
         {state::journal::START_TIMEOUT, "таймаут пуска"},
+        {state::journal::RESUMED, "наблюдение восстановлено"},
+        {state::journal::UNRESOLVED, "не восстановлен, нужна проверка"},
         {state::journal::VOLUME, "налив"},
         {state::journal::COMPLETED, "завершен"},
         {state::journal::CANCELLED, "отменен"},

@@ -9,15 +9,9 @@
 #include <fstream>
 #include <thread>
 
-#include "fuelwebChild.h"
-#include "monitor/processRunner.h"
+#include "fuelwebProcess.h"
 #include "orderTestSupport.h"
-#include "pcuMonitor.h"
-#include "pcuSimulator.h"
-#include "platformStub.h"
 #include "stateTestSupport.h"
-#include "stationRig.h"
-#include "webTestSupport.h"
 
 namespace {
 
@@ -25,91 +19,7 @@ using namespace webtest;
 using ordertest::json;
 using ordertest::orderBody;
 
-const char* const APIKEY = "client,srv,azs";
-
-class DurableProcess : public ::testing::Test {
-protected:
-    tempDir dir;
-    segmentView seg{dir.keyFile()};
-    sim::pcuSimulator pcu{benchStation()};
-    sim::platformStub platform;
-    uint16_t port = 0;
-    std::unique_ptr<fuelwebChild> fw;
-    // The monitor daemon's loop, in this process: the pump table follows the simulated controller.
-    pcudata::pcuMonitor monitor;
-    std::atomic<bool> stopping{false};
-    std::thread monitorLoop;
-
-    std::string configFile() const { return dir.path() + "/fuelweb.json"; }
-    std::string stateFile() const { return dir.path() + "/state/state.db"; }
-
-    void SetUp() override
-    {
-        ASSERT_EQ(pcu.start(), 0);
-        ASSERT_EQ(platform.start(), 0);
-        port = freePort();
-        fw = std::make_unique<fuelwebChild>(configFile(), dir.path() + "/fuelweb.log",
-                                            dir.path() + "/stderr.txt");
-        monitor.setIpcPath(dir.keyFile());
-        ASSERT_EQ(monitor.shmInit(), 0);
-        monitor.sock().setHost("127.0.0.1");
-        monitor.sock().setPort(static_cast<uint32_t>(pcu.monPort()));
-        monitorLoop = std::thread([this] {
-            while (!stopping) monitor.runPass();
-        });
-        ASSERT_TRUE(stationRig::waitFor([&] { return seg.pump(1).status == 3 && seg.pump(2).status == 3; }));
-    }
-    void TearDown() override
-    {
-        fw.reset();
-        stopping = true;
-        pcu.closeMonitorConnections();
-        if (monitorLoop.joinable()) monitorLoop.join();
-        monitor.shmStop();
-        platform.stop();
-        pcu.stop();
-    }
-
-    void writeConfig(const std::string& statePath, const std::string& more = "")
-    {
-        std::ofstream(configFile()) << "{\"service\":{\"ip\":\"127.0.0.1\",\"port\":" << port
-                                    << ",\"worker_threads\":8},\"logging\":{\"level\":\"info\",\"file\":\""
-                                    << dir.path() << "/fuelweb.log\"},\"fuelweb\":{\"tmp_path\":\""
-                                    << dir.path() << "\",\"ctl_port\":" << pcu.ctlPort()
-                                    << ",\"upstream_key\":\"srv\","
-                                    << "\"ctl_key\":\"azs\",\"upstream_endpoint\":\"" << platform.baseUrl()
-                                    << "\",\"state_path\":\"" << statePath << "\"" << more << "}}";
-    }
-
-    void startService()
-    {
-        ASSERT_TRUE(fw->start());
-        ASSERT_TRUE(fw->waitListening(port)) << fw->errors();
-    }
-
-    httpReply order(const std::string& body)
-    {
-        return httpPost(port, std::string("/api/fuelweb/order?apikey=") + APIKEY, "application/json", body);
-    }
-
-    montest::processResult ctl(const std::vector<std::string>& args)
-    {
-        std::vector<std::string> argv = {montest::binDir() + "/app-azs/src/fuelwebctl", "--state",
-                                         stateFile()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return montest::runProcess(argv);
-    }
-
-    // Lines the service logged at error level.
-    std::vector<std::string> errorLines() const
-    {
-        std::vector<std::string> out;
-        std::istringstream in(fw->log());
-        for (std::string line; std::getline(in, line);)
-            if (line.find(" Error ") != std::string::npos) out.push_back(line);
-        return out;
-    }
-};
+class DurableProcess : public FuelwebProcess {};
 
 TEST_F(DurableProcess, OperatorReadsTheStateFileWhileTheServiceRunsAndAcrossARestart)
 {
@@ -156,8 +66,7 @@ TEST_F(DurableProcess, RestartInTheMiddleOfACompletionDeliversItOnce)
     platform.setStatus("/completed", 500);
     startService();
     ASSERT_EQ(order(orderBody()).status, 200);
-    httpReply started =
-        httpPost(port, std::string("/api/fuelweb/fueling?apikey=") + APIKEY, "application/json", orderBody());
+    httpReply started = fueling(orderBody());
     ASSERT_EQ(started.status, 200) << started.body;
     ASSERT_TRUE(pcu.waitForStatus(1, 6, 10000));
     pcu.liftNozzle(1);

@@ -288,8 +288,11 @@ bool outbox::forget(time_t before)
         sqlTransaction tx(*db);
         sqlStatement notices(*db, "DELETE FROM outbox WHERE state != 'pending' AND created_at < ?");
         sqlStatement rows(*db, "DELETE FROM journal WHERE at_us < ?");
+        sqlStatement fuelings(
+            *db, "DELETE FROM fuelings WHERE stage IN ('ended', 'unresolved') AND created_at < ?");
         return tx.begun() && notices.bind(1, int64_t{before}).run() &&
-               rows.bind(1, int64_t{before} * 1000000).run() && tx.commit();
+               rows.bind(1, int64_t{before} * 1000000).run() && fuelings.bind(1, int64_t{before}).run() &&
+               tx.commit();
     });
 }
 

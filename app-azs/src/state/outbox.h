@@ -123,8 +123,8 @@ public:
     // were queued, -1 when the file could not be written.
     static int requeue(stateDb& db, const std::string& orderId, time_t now, time_t deadline);
 
-    // Removes journal rows and finished notices from before that time (the file would grow for
-    // ever); false when that could not be written.
+    // Removes journal rows, finished notices and ended fuellings from before that time (the file
+    // would grow for ever); false when that could not be written.
     bool forget(time_t before);
 
     // Test hook: how long a write waits for a lock held elsewhere.

@@ -12,7 +12,7 @@ namespace state {
 namespace {
 
 // Version of the tables below; a file written by a newer program is left alone.
-constexpr int SCHEMA_VERSION = 1;
+constexpr int SCHEMA_VERSION = 2;
 
 const char* const SCHEMA = R"(
 CREATE TABLE IF NOT EXISTS outbox (
@@ -48,6 +48,32 @@ CREATE TABLE IF NOT EXISTS journal (
 );
 CREATE INDEX IF NOT EXISTS journal_order ON journal(order_id, seq);
 CREATE INDEX IF NOT EXISTS journal_time ON journal(at_us);
+CREATE TABLE IF NOT EXISTS fuelings (
+    id           INTEGER PRIMARY KEY AUTOINCREMENT,
+    order_id     TEXT    NOT NULL,
+    pump         INTEGER NOT NULL,
+    apikey       TEXT    NOT NULL,
+    client_key   TEXT    NOT NULL,
+    ext_id       TEXT    NOT NULL DEFAULT '',
+    app_id       INTEGER NOT NULL DEFAULT 0,
+    prod         INTEGER NOT NULL,
+    price        REAL    NOT NULL,
+    volume       REAL    NOT NULL,
+    summa        REAL    NOT NULL,
+    contract     TEXT    NOT NULL DEFAULT '',
+    pmt          INTEGER NOT NULL,
+    trannum      INTEGER NOT NULL DEFAULT 0,
+    stage        TEXT    NOT NULL,            -- 'serving', 'completing', 'cancelling', 'ended', 'unresolved'
+    end_kind     TEXT    NOT NULL DEFAULT '', -- the end decided: 'complete' or 'cancel'
+    end_apikey   TEXT    NOT NULL DEFAULT '',
+    reason       TEXT    NOT NULL DEFAULT '',
+    ext_order_id TEXT    NOT NULL DEFAULT '',
+    ext_date     TEXT    NOT NULL DEFAULT '',
+    litre        REAL    NOT NULL DEFAULT 0,
+    created_at   INTEGER NOT NULL,
+    ended_at     INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX IF NOT EXISTS fuelings_stage ON fuelings(stage);
 )";
 
 bool exists(const std::string& path)

@@ -1,7 +1,9 @@
 #include "notices.h"
 
 #include <cstdio>
+#include <memory>
 
+#include "serviceStop.h"
 #include "storedNotice.h"
 #include "str.h"
 #include "timeSource.h"
@@ -151,9 +153,12 @@ int64_t notices::_notify_client(const std::string& apikey, const std::string& or
 }
 
 template <class Attempt>
-bool notices::repeat(const std::string& what, const std::string& orderId, const std::string& heading,
+bool notices::repeat(const std::string& what, storedNotice& stored, const std::string& heading,
                      Attempt attempt)
 {
+    // Only a notice that the next start can send may leave its pauses early.
+    std::unique_ptr<pcudata::breakablePauses> stopCuts;
+    if (stored.stored()) stopCuts = std::make_unique<pcudata::breakablePauses>(serviceStop::breaker());
     int series = 1;
     int tries = 1;
     int total = 0;
@@ -161,8 +166,12 @@ bool notices::repeat(const std::string& what, const std::string& orderId, const 
         poco_information(callerLog,
                          heading + " (" + std::to_string(series) + "/" + std::to_string(tries) + ")");
         ++total;
-        if (attempt() == 200) return true;
+        if (stored.attempted(attempt()) == 200) {
+            stored.finish(true);
+            return true;
+        }
         if (series > SERIES_LIMIT) break;
+        if (handedOverAtStop(stored)) return false;
         if (tries < ATTEMPTS_PER_SERIES) {
             pcudata::timeSrc().sleepUs(ATTEMPT_PAUSE_US);
             ++tries;
@@ -171,36 +180,49 @@ bool notices::repeat(const std::string& what, const std::string& orderId, const 
             tries = 1;
             pcudata::timeSrc().sleepUs(SERIES_PAUSE_US);
         }
+        if (handedOverAtStop(stored)) return false;
     }
-    poco_error(callerLog, "Отправка " + what + " заказа '" + orderId + "' прекращена после " +
+    poco_error(callerLog, "Отправка " + what + " заказа '" + stored.notice().orderId + "' прекращена после " +
                               std::to_string(total) + " попыток");
+    stored.finish(false);
     return false;
 }
 
-// "c номером" in both headings starts with a Latin c.
+bool notices::handedOverAtStop(storedNotice& stored)
+{
+    if (!stored.stored() || !serviceStop::underway()) return false;
+    stored.handOver();
+    return true;
+}
+
 bool notices::_send_long_cancel(const std::string& apikey, const std::string& orderId,
                                 const std::string& reason)
 {
-    std::string heading = "Отправка отмены заказа c номером '" + orderId + "' Причина: '" + reason + "'";
     storedNotice stored(state::finalNotice::cancel(apikey, orderId, reason), callerLog);
-    bool delivered = repeat("отмены", orderId, heading,
-                            [&] { return stored.attempted(_cancel_order(apikey, orderId, reason)); });
-    stored.finish(delivered);
-    return delivered;
+    return sendLong(stored);
 }
 
 bool notices::_send_long_complete(const std::string& apikey, const std::string& orderId,
                                   const std::string& extOrderId, const std::string& extDate, double volume)
 {
-    std::string heading = "Отправка завершения заказа c номером '" + orderId + "' транзакция номер '" +
-                          extOrderId + "' время '" + extDate + "' объем '" + sixDecimals(volume) + "'";
     storedNotice stored(state::finalNotice::complete(apikey, orderId, extOrderId, extDate, volume),
                         callerLog);
-    bool delivered = repeat("завершения", orderId, heading, [&] {
-        return stored.attempted(_complete_order(apikey, orderId, extOrderId, extDate, volume));
-    });
-    stored.finish(delivered);
-    return delivered;
+    return sendLong(stored);
+}
+
+// "c номером" in both headings starts with a Latin c.
+bool notices::sendLong(storedNotice& stored)
+{
+    const state::finalNotice& n = stored.notice();
+    if (n.kind == state::noticeKind::complete) {
+        std::string heading = "Отправка завершения заказа c номером '" + n.orderId + "' транзакция номер '" +
+                              n.extOrderId + "' время '" + n.extDate + "' объем '" + sixDecimals(n.litre) +
+                              "'";
+        return repeat("завершения", stored, heading,
+                      [&] { return _complete_order(n.apikey, n.orderId, n.extOrderId, n.extDate, n.litre); });
+    }
+    std::string heading = "Отправка отмены заказа c номером '" + n.orderId + "' Причина: '" + n.reason + "'";
+    return repeat("отмены", stored, heading, [&] { return _cancel_order(n.apikey, n.orderId, n.reason); });
 }
 
 std::string notices::_makeExtDate(const int64_t& t)

@@ -22,6 +22,8 @@ namespace upstream {
 // UTF-8 included, is kept.
 std::string formValue(const std::string& value);
 
+class storedNotice;
+
 class notices {
 public:
     // The retrying forms log their attempts under the caller's logger ("fuelweb/fueling", ...).
@@ -39,10 +41,14 @@ public:
     // between series, given up after the first failed attempt of series 21 (221 attempts). True
     // when it was delivered. With a state file the notice is stored before its first attempt and
     // is not lost when the wrapper gives up (or the process ends): the background sender
-    // (outboxSender) goes on with it.
+    // (outboxSender) goes on with it. A stored notice is handed to it at once when the process is
+    // stopping (serviceStop), after the attempt under way.
     bool _send_long_cancel(const std::string& apikey, const std::string& orderId, const std::string& reason);
     bool _send_long_complete(const std::string& apikey, const std::string& orderId,
                              const std::string& extOrderId, const std::string& extDate, double volume);
+    // The same for a notice stored beforehand (a caller that must keep the notice before it lets
+    // go of the order).
+    bool sendLong(storedNotice& stored);
 
     // Local time t (0: now) as "dd.mm.yyyy hh:mm:ss".
     static std::string _makeExtDate(const int64_t& t);
@@ -57,8 +63,8 @@ private:
     struct notice;
     int64_t send(const notice& n, const std::string& orderId, const std::string& body);
     template <class Attempt>
-    bool repeat(const std::string& what, const std::string& orderId, const std::string& heading,
-                Attempt attempt);
+    bool repeat(const std::string& what, storedNotice& stored, const std::string& heading, Attempt attempt);
+    static bool handedOverAtStop(storedNotice& stored);
 };
 
 }  // namespace upstream

@@ -25,16 +25,16 @@ void journalDecision(const state::finalNotice& n)
 }  // namespace
 
 storedNotice::storedNotice(const state::finalNotice& n, Poco::Logger& callerLog)
-    : notice(n), log(callerLog), box(state::outbox::current())
+    : kept(n), log(callerLog), box(state::outbox::current())
 {
-    journalDecision(notice);
+    journalDecision(kept);
     if (!box) return;
     timing = box->timing();
     const time_t now = pcudata::timeSrc().now();
     deadline = now + timing.keepSec;
-    id = box->store(notice, now, deadline);
+    id = box->store(kept, now, deadline);
     if (id == 0) {
-        poco_error(log, "Уведомление по заказу '" + notice.orderId +
+        poco_error(log, "Уведомление по заказу '" + kept.orderId +
                             "' не сохранено в файле состояния, отправка только из памяти");
     }
 }
@@ -51,17 +51,26 @@ void storedNotice::finish(bool delivered)
     const time_t now = pcudata::timeSrc().now();
     if (delivered) {
         if (id != 0) box->delivered(id, now);
-        state::journal::record(notice.orderId, 0, state::journal::NOTICE_DELIVERED, lastStatus, "");
+        state::journal::record(kept.orderId, 0, state::journal::NOTICE_DELIVERED, lastStatus, "");
         return;
     }
     if (id == 0) return;  // the wrapper's own line said that it gave up
     box->release(id, std::min(now + timing.resendSec, deadline));
     time_t until = deadline;
-    poco_warning(log, "Уведомление по заказу '" + notice.orderId +
-                          "' сохранено и будет отправляться каждые " + std::to_string(timing.resendSec) +
-                          " с до " + pcudata::str::_mk_dmy_ExtDate(until));
-    state::journal::record(notice.orderId, 0, state::journal::NOTICE_DEFERRED, lastStatus,
+    poco_warning(log, "Уведомление по заказу '" + kept.orderId + "' сохранено и будет отправляться каждые " +
+                          std::to_string(timing.resendSec) + " с до " + pcudata::str::_mk_dmy_ExtDate(until));
+    state::journal::record(kept.orderId, 0, state::journal::NOTICE_DEFERRED, lastStatus,
                            "повтор каждые " + std::to_string(timing.resendSec) + " с");
+}
+
+void storedNotice::handOver()
+{
+    if (id == 0) return;
+    box->release(id, pcudata::timeSrc().now());
+    poco_warning(log, "Остановка приложения: уведомление по заказу '" + kept.orderId +
+                          "' сохранено и будет отправлено при следующем запуске");
+    state::journal::record(kept.orderId, 0, state::journal::NOTICE_DEFERRED, lastStatus,
+                           "остановка приложения");
 }
 
 }  // namespace upstream

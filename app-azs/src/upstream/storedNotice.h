@@ -22,13 +22,20 @@ public:
     storedNotice(const storedNotice&) = delete;
     storedNotice& operator=(const storedNotice&) = delete;
 
+    const state::finalNotice& notice() const { return kept; }
+    // True when the notice is in the state file: the background sender can take it over.
+    bool stored() const { return id != 0; }
+
     // Counts one attempt that the platform answered with status; returns the status.
     int64_t attempted(int64_t status);
     // The wrapper is done: delivered, or given up by it.
     void finish(bool delivered);
+    // The process ends while the wrapper is still retrying: the stored notice is given back to the
+    // outbox, due at once, for the background sender (of the next start).
+    void handOver();
 
 private:
-    state::finalNotice notice;
+    state::finalNotice kept;
     Poco::Logger& log;
     std::shared_ptr<state::outbox> box;
     state::outboxTiming timing;
