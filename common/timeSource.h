@@ -43,6 +43,14 @@ private:
 
 // The process-wide source. Never null.
 timeSource& timeSrc();
+
+constexpr int64_t SECOND_US = 1000000;
+
+// Pauses the calling thread for a nominal time, through the process-wide source.
+inline void pauseUs(int64_t us)
+{
+    timeSrc().sleepUs(us);
+}
 // Replace the process-wide source; nullptr restores the real clock. The caller keeps ownership and
 // must keep the object alive while it is installed.
 void setTimeSource(timeSource* src);

@@ -7,6 +7,8 @@
 // compiler. The static_asserts at the end pin every offset.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string>
 #include <type_traits>
 
 namespace pcudata {
@@ -59,6 +61,12 @@ inline bool flowing(int32_t s)
     return s >= DELIVERING && s <= DELIVERY_ENDED;
 }
 }  // namespace trkStatus
+
+// The text of a record's text field, up to its NUL and never past the field.
+inline std::string fieldText(const char (&field)[TRK_TEXT_SIZE])
+{
+    return std::string(field, ::strnlen(field, TRK_TEXT_SIZE));
+}
 
 // Reads one field of a record without its lock, as a single load: the other program may be
 // writing the record at the same moment, and a torn or re-read value must not be acted on.

@@ -13,18 +13,13 @@ namespace {
 namespace st = pcudata::trkStatus;
 using pcudata::peek;
 
-constexpr int64_t SECOND_US = 1000000;
+using pcudata::SECOND_US;
 
 // Statuses in which the pump runs or holds an order: ready, delivering, paused, ended, reserved,
 // stopped. Idle pumps, pumps awaiting settlement and pumps without link have nothing to stop.
 bool stoppable(int32_t status)
 {
     return (status >= st::READY_PROGRAM && status <= st::BUSY) || status == st::STOPPED;
-}
-
-std::string recordText(const char (&field)[pcudata::TRK_TEXT_SIZE])
-{
-    return std::string(field, strnlen(field, sizeof field));
 }
 
 }  // namespace
@@ -69,16 +64,7 @@ int canceled::cancel(httpContext& ctx, const request& req, std::unique_ptr<pcuda
 std::string canceled::checkKeys(const std::string& apikey)
 {
     apiKeys keys = apiKeys::parse(apikey, apiKeys::withClient);
-    switch (master::checkKeys(keys, apiKeys::withClient)) {
-        case apiKeys::badClient:
-            throw ExceptionHTTP("Ошибка авторизации (ключ приложения)", 401);
-        case apiKeys::badServer:
-            throw ExceptionHTTP("Ошибка авторизации (ключ сервера)", 401);
-        case apiKeys::badStation:
-            throw ExceptionHTTP("Ошибка авторизации (ключ АЗС)", 401);
-        case apiKeys::ok:
-            break;
-    }
+    requireOrderKeys(keys);
     return keys.client;
 }
 
@@ -87,9 +73,9 @@ pcudata::trkState_t* canceled::findPump(const request& req, const std::string& c
     if (!pumpTable()) throw ExceptionHTTP("Ошибка доступа к разделяяемой памяти", 500);
     pcudata::trkState_t* rec = pcu().getTrkByOrderId(req.orderId);
     if (rec == nullptr) throw ExceptionHTTP("Отсутствует ТРК с указаным номером заказа", 400);
-    if (recordText(rec->orderId) != req.orderId)
+    if (pcudata::fieldText(rec->orderId) != req.orderId)
         throw ExceptionHTTP("Номер заказа на ТРК не соответствует указанному", 400);
-    if (recordText(rec->clientKey) != clientKey)
+    if (pcudata::fieldText(rec->clientKey) != clientKey)
         throw ExceptionHTTP("Идентификатор приложения не соответствует указанному в заказе", 400);
     int32_t trk = peek(rec->trk);
     if (trk < 1 || trk > pcudata::TRK_COUNT)

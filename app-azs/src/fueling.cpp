@@ -16,12 +16,8 @@ namespace {
 namespace st = pcudata::trkStatus;
 using pcudata::peek;
 
-constexpr int64_t SECOND_US = 1000000;
-
-void pauseUs(int64_t us)
-{
-    pcudata::timeSrc().sleepUs(us);
-}
+using pcudata::pauseUs;
+using pcudata::SECOND_US;
 
 constexpr int STATUS_POLLS = 500;
 constexpr int64_t STATUS_POLL_US = 5000;
@@ -38,11 +34,6 @@ double roundTo(double v, double scale)
 std::string sixDecimals(double v)
 {
     return std::to_string(v);  // "%f"
-}
-
-std::string recordText(const char (&field)[pcudata::TRK_TEXT_SIZE])
-{
-    return std::string(field, strnlen(field, sizeof field));
 }
 
 std::string startFailure(const pcudata::cntlMsgResult& res)
@@ -134,16 +125,7 @@ void fueling::checkKeys(fuelingRun& run)
 {
     run.errorText = "Ошибка авторизации АЗС";
     apiKeys keys = apiKeys::parse(run.apikey, apiKeys::withClient);
-    switch (master::checkKeys(keys, apiKeys::withClient)) {
-        case apiKeys::badClient:
-            throw ExceptionHTTP("Ошибка авторизации (ключ приложения)", 401);
-        case apiKeys::badServer:
-            throw ExceptionHTTP("Ошибка авторизации (ключ сервера)", 401);
-        case apiKeys::badStation:
-            throw ExceptionHTTP("Ошибка авторизации (ключ АЗС)", 401);
-        case apiKeys::ok:
-            break;
-    }
+    requireOrderKeys(keys);
     run.clientKey = keys.client;
     run.errorText.clear();
 }
@@ -188,13 +170,13 @@ void fueling::findPump(fuelingRun& run)
     }
     run.rec = pcu().getTrkState(run.trk);
     if (run.rec == nullptr) throw ExceptionHTTP("Не удалось определить номер ТРК", 500);
-    std::string tagged = recordText(run.rec->orderId);
+    std::string tagged = pcudata::fieldText(run.rec->orderId);
     if (tagged != run.id) {
         log.debug("Данные заказа (ptr ='" + tagged + "' ord= '" + run.id + "' tr='" +
                   std::to_string(peek(run.rec->trannum)) + "'");
         throw ExceptionHTTP("Номер заказа на ТРК указан неверно", 400);
     }
-    if (recordText(run.rec->clientKey) != run.clientKey) {
+    if (pcudata::fieldText(run.rec->clientKey) != run.clientKey) {
         run.errorText = "Ошибка в данных заказа (неизвестное приложение)";
         throw ExceptionHTTP("Идентификатор приложения не соответствует указанному в заказе", 400);
     }

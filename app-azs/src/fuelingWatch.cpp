@@ -12,12 +12,8 @@ namespace {
 namespace st = pcudata::trkStatus;
 using pcudata::peek;
 
-constexpr int64_t SECOND_US = 1000000;
-
-void pauseUs(int64_t us)
-{
-    pcudata::timeSrc().sleepUs(us);
-}
+using pcudata::pauseUs;
+using pcudata::SECOND_US;
 
 constexpr int64_t POLL_US = 10000;
 constexpr time_t DELIVERY_MSG_GAP_SEC = 3;

@@ -16,12 +16,8 @@ namespace {
 namespace st = pcudata::trkStatus;
 using pcudata::peek;
 
-constexpr int64_t SECOND_US = 1000000;
-
-void pauseUs(int64_t us)
-{
-    pcudata::timeSrc().sleepUs(us);
-}
+using pcudata::pauseUs;
+using pcudata::SECOND_US;
 
 constexpr int SETTLE_PASSES = 20;
 constexpr int CANCEL_PASSES = 5;
@@ -292,8 +288,7 @@ void fuelingWatch::printWhileUnpaid()
 
 bool fuelingWatch::tagged() const
 {
-    const char* text = run.rec->orderId;
-    return std::string(text, strnlen(text, sizeof run.rec->orderId)) == run.id;
+    return pcudata::fieldText(run.rec->orderId) == run.id;
 }
 
 // A record lock held elsewhere for the whole wait would leave the pump tagged with an order that

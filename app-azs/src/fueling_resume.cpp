@@ -17,7 +17,7 @@ namespace {
 
 namespace st = pcudata::trkStatus;
 
-constexpr int64_t SECOND_US = 1000000;
+using pcudata::SECOND_US;
 
 }  // namespace
 

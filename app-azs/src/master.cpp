@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "exceptions.h"
 #include "fuelweb.h"
 
 namespace azs_apps {
@@ -29,6 +30,20 @@ std::string master::param(httpContext& ctx, const std::string& name)
 apiKeys::verdict master::checkKeys(const apiKeys& keys, apiKeys::layout l) const
 {
     return keys.check(l, root.get_upstream_key(), root.get_ctl_key());
+}
+
+void master::requireOrderKeys(const apiKeys& keys) const
+{
+    switch (checkKeys(keys, apiKeys::withClient)) {
+        case apiKeys::ok:
+            return;
+        case apiKeys::badClient:
+            throw ExceptionHTTP("Ошибка авторизации (ключ приложения)", 401);
+        case apiKeys::badServer:
+            throw ExceptionHTTP("Ошибка авторизации (ключ сервера)", 401);
+        case apiKeys::badStation:
+            throw ExceptionHTTP("Ошибка авторизации (ключ АЗС)", 401);
+    }
 }
 
 void master::answerHeaders(httpContext& ctx, bool json)

@@ -39,6 +39,10 @@ protected:
     static std::string param(httpContext& ctx, const std::string& name);
     // The keys of "apikey" and which check they fail against the configured keys.
     apiKeys::verdict checkKeys(const apiKeys& keys, apiKeys::layout l) const;
+    // The three keys of an order endpoint (/order, /fueling, /canceled); throws ExceptionHTTP 401
+    // with the text that names the failing key (for the log; what the caller is told is the
+    // endpoint's own choice).
+    void requireOrderKeys(const apiKeys& keys) const;
 
     // --- answer ----------------------------------------------------------------------------
     // Content encoding "utf-8" and language "ru"; with json also the JSON content type.

@@ -64,7 +64,7 @@ void order::get_order()
 
     r.keys = apiKeys::parse(apikey, apiKeys::withClient);
     try {  // B: the keys; the caller is not told which one failed
-        checkKeys(r.keys);
+        requireOrderKeys(r.keys);
     } catch (const ExceptionHTTP& e) {
         poco_error(log, e.what());
         r.ans.set("msg", "Ошибка подключения к АЗС (не прошла проверка авторизации)");
@@ -110,20 +110,6 @@ void order::checkBody(int parseErr, const jsonBody& body)
     if (!body.present()) throw ExceptionHTTP("Отсутствуют данные заказа", 412);
 }
 
-void order::checkKeys(const apiKeys& keys)
-{
-    switch (master::checkKeys(keys, apiKeys::withClient)) {
-        case apiKeys::ok:
-            return;
-        case apiKeys::badClient:
-            throw ExceptionHTTP("Ошибка авторизации (ключ приложения)", 401);
-        case apiKeys::badServer:
-            throw ExceptionHTTP("Ошибка авторизации (ключ сервера)", 401);
-        case apiKeys::badStation:
-            throw ExceptionHTTP("Ошибка авторизации (ключ АЗС)", 401);
-    }
-}
-
 void order::checkFields(const orderRequest& req, std::string& logText)
 {
     if (req.id.empty() || req.app_id < 1) {
@@ -163,7 +149,7 @@ bool order::repeated(run& r)
     pcudata::trkState_t* rec = pcu().getTrkState(r.req.trk);
     // A first look without the lock; only a pump that seems to hold this order is locked.
     if (rec == nullptr || peek(rec->trk) != r.req.trk || peek(rec->tagged) != 1 ||
-        std::string(rec->orderId, strnlen(rec->orderId, pcudata::TRK_TEXT_SIZE)) != r.req.id)
+        pcudata::fieldText(rec->orderId) != r.req.id)
         return false;
     pcudata::trkLock lock(pcu(), rec);
     if (!lock || rec->tagged != 1 || r.req.id != rec->orderId || r.keys.client != rec->clientKey)

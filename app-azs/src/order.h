@@ -50,7 +50,6 @@ private:
 
     // --- checks of the request, in their order ----------------------------------------------
     void checkBody(int parseErr, const jsonBody& body);
-    void checkKeys(const apiKeys& keys);
     void checkFields(const orderRequest& req, std::string& logText);
     orderAdmission admission();
     bool repeated(run& r);

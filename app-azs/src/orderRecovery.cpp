@@ -17,16 +17,11 @@ namespace {
 
 using pcudata::peek;
 
-std::string textOf(const char (&field)[pcudata::TRK_TEXT_SIZE])
-{
-    return std::string(field, strnlen(field, sizeof field));
-}
-
 // The order's tag, as /order wrote it, is still on the pump.
 bool carries(const pcudata::trkState_t* rec, const state::servedOrder& o)
 {
-    return rec != nullptr && peek(rec->tagged) != 0 && textOf(rec->orderId) == o.orderId &&
-           textOf(rec->clientKey) == o.clientKey;
+    return rec != nullptr && peek(rec->tagged) != 0 && pcudata::fieldText(rec->orderId) == o.orderId &&
+           pcudata::fieldText(rec->clientKey) == o.clientKey;
 }
 
 std::string onPump(const std::string& orderId, int trk)
@@ -105,7 +100,7 @@ void orderRecovery::endedBefore(pcudata::pcuControl& pcu, const state::servedOrd
 // Nothing is sent for it: whether fuel flowed, and whether it was paid, only the station knows.
 void orderRecovery::unresolved(const state::servedOrder& o, pcudata::trkState_t* rec)
 {
-    const std::string tag = rec == nullptr ? "" : textOf(rec->orderId);
+    const std::string tag = rec == nullptr ? "" : pcudata::fieldText(rec->orderId);
     const std::string found = tag.empty() ? "ТРК без заказа" : "на ТРК заказ '" + tag + "'";
     poco_error(log, "Наблюдение не восстановлено: " + onPump(o.orderId, o.trk) +
                         " не завершен до перезапуска приложения, но " + found +
@@ -121,7 +116,7 @@ void orderRecovery::reservedOnly(pcudata::pcuControl& pcu, const std::vector<sta
     for (int n = 1; n <= pcudata::TRK_COUNT; ++n) {
         pcudata::trkState_t* rec = pcu.getTrkState(n);
         if (rec == nullptr || peek(rec->tagged) == 0) continue;
-        const std::string id = textOf(rec->orderId);
+        const std::string id = pcudata::fieldText(rec->orderId);
         if (id.empty() || served.count(id) != 0 || watchedOrders::isWatched(id)) continue;
         poco_information(log, "Заказ '" + id + "' на ТРК " + std::to_string(n) +
                                   " принят до перезапуска приложения, запрос на пуск не поступал: " +

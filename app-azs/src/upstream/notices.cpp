@@ -13,7 +13,7 @@ namespace upstream {
 
 namespace {
 
-constexpr int64_t SECOND_US = 1000000;
+using pcudata::SECOND_US;
 constexpr int64_t ATTEMPT_PAUSE_US = 1 * SECOND_US;
 constexpr int64_t SERIES_PAUSE_US = 60 * SECOND_US;
 

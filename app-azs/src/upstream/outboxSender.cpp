@@ -13,7 +13,7 @@ namespace upstream {
 
 namespace {
 
-constexpr int64_t SECOND_US = 1000000;
+using pcudata::SECOND_US;
 
 // "завершения" or "отмены", as the wrappers' lines say it.
 const char* noticeWord(const state::finalNotice& n)
