@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <map>
+#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -166,6 +167,21 @@ TEST(LineQueue, AFullQueueDropsAndCountsUntilTheWriterReleases)
     out.clear();
     q.collect(out);
     EXPECT_EQ(out, "x\n");  // a dropped line leaves no bytes behind
+}
+
+// A line whose formatting fails (out of memory) leaves nothing in front of the next one.
+TEST(LineQueue, AFailedLineLeavesNoPartBehind)
+{
+    lineQueue q(1024);
+    EXPECT_THROW(q.push([](std::string& out) {
+        out += "half";
+        throw std::bad_alloc();
+    }),
+                 std::bad_alloc);
+    pushLine(q, "whole");
+    std::string out;
+    q.collect(out);
+    EXPECT_EQ(out, "whole\n");
 }
 
 // A thread may log into more than one queue (tests make their own); each keeps its lines.

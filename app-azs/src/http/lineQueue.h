@@ -106,7 +106,12 @@ bool lineQueue::push(Fill&& fill)
     {
         std::lock_guard<std::mutex> lock(b.mutex);
         size_t start = b.bytes.size();
-        fill(b.bytes);
+        try {
+            fill(b.bytes);
+        } catch (...) {
+            b.bytes.resize(start);  // no half line ahead of the next one
+            throw;
+        }
         result = commit(b, start);
     }
     if (result == outcome::keptAndHalfFull && onBacklog) onBacklog();
