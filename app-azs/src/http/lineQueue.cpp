@@ -9,8 +9,8 @@ namespace {
 
 // Beyond these a buffer's storage is given back after a round instead of kept for the next one,
 // so that one burst does not hold its memory for good.
-constexpr size_t KEEP_BYTES = 256 * 1024;
-constexpr size_t KEEP_MARKS = 4096;
+constexpr size_t KEEP_BYTES = 64 * 1024;
+constexpr size_t KEEP_MARKS = 1024;
 
 std::atomic<uint64_t> queueIds{1};
 
