@@ -40,7 +40,7 @@ struct levelName {
 levelName levelOf(int prio)
 {
     static const levelName names[] = {
-        {" ", 1},        {" Fatal ", 7},        {" Critical ", 10}, {" Error ", 7}, {" Warning ", 9},
+        {"  ", 2},       {" Fatal ", 7},        {" Critical ", 10}, {" Error ", 7}, {" Warning ", 9},
         {" Notice ", 8}, {" Information ", 13}, {" Debug ", 7},     {" Trace ", 7}};
     return prio >= 1 && prio <= 8 ? names[prio] : names[0];
 }
