@@ -1,7 +1,6 @@
 #include "master.h"
 
-#include <sstream>
-
+#include "compactJson.h"
 #include "exceptions.h"
 #include "fuelweb.h"
 
@@ -67,9 +66,7 @@ void master::answer(httpContext& ctx, int code, const Poco::JSON::Object& body, 
 
 std::string master::compact(const Poco::JSON::Object& body)
 {
-    std::ostringstream out;
-    body.stringify(out);
-    return out.str();
+    return compactJson(body);
 }
 
 pcudata::pcuControl& master::pcu()

@@ -1,6 +1,7 @@
 #include "httpContext.h"
 
 #include <Poco/Exception.h>
+#include <Poco/Net/HTMLForm.h>
 #include <Poco/URI.h>
 
 #include <cctype>
@@ -51,22 +52,12 @@ void httpContext::splitUri()
     }
     if (q == std::string::npos) return;
     size_t hash = uri.find('#', q);
-    readForm(query, uri.substr(q + 1, hash == std::string::npos ? std::string::npos : hash - q - 1));
-}
-
-// A malformed or oversized parameter list leaves what could be read; the handler then finds the
-// missing values empty and answers accordingly instead of the server failing the request.
-void httpContext::readForm(Poco::Net::HTMLForm& into, const std::string& text)
-{
-    try {
-        into.read(text);
-    } catch (const Poco::Exception&) {
-    }
+    query.read(uri.substr(q + 1, hash == std::string::npos ? std::string::npos : hash - q - 1));
 }
 
 std::string httpContext::get(const std::string& name) const
 {
-    return query.get(name, "");
+    return query.get(name);
 }
 
 void httpContext::parseFormBody()
@@ -76,7 +67,7 @@ void httpContext::parseFormBody()
     if (mediaType(contentType()) == MULTIPART_FORM)
         readMultipartForm();
     else
-        readForm(form, req->body);
+        form.read(req->body);
 }
 
 // Plain fields of a multipart body; file parts are dropped. The boundary comes from the content
@@ -89,16 +80,18 @@ void httpContext::readMultipartForm()
     Poco::Net::HTTPRequest bodyOnly(Poco::Net::HTTPRequest::HTTP_POST, "/");
     bodyOnly.setContentType(MULTIPART_FORM + (params == std::string::npos ? "" : type.substr(params)));
     std::istringstream in(req->body);
+    Poco::Net::HTMLForm fields;
     try {
-        form.load(bodyOnly, in);
+        fields.load(bodyOnly, in);
     } catch (const std::exception&) {  // Poco's exceptions included
     }
+    form.assign(fields);
 }
 
 std::string httpContext::post(const std::string& name)
 {
     if (!formParsed && isFormType(contentType())) parseFormBody();
-    return form.get(name, "");
+    return form.get(name);
 }
 
 bool httpContext::complete(afterAnswer next)

@@ -11,7 +11,6 @@
 // waits for the client. The answer goes out through the connection the request came on, which
 // the service owns: a handler must not keep the context beyond its own return. Once the service
 // has finished with it, complete() does nothing.
-#include <Poco/Net/HTMLForm.h>
 #include <Poco/Net/HTTPRequest.h>
 
 #include <cstddef>
@@ -20,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "formFields.h"
 #include "httpRequest.h"
 
 namespace azs_apps {
@@ -88,8 +88,8 @@ private:
     sender send;
     bool keepAlive;
     std::string requestPath;
-    Poco::Net::HTMLForm query;
-    Poco::Net::HTMLForm form;
+    formFields query;
+    formFields form;
     bool formParsed = false;
 
     int answerStatus = 200;
@@ -99,7 +99,6 @@ private:
     bool closed = false;
 
     void splitUri();
-    static void readForm(Poco::Net::HTMLForm& into, const std::string& text);
     void readMultipartForm();
 };
 

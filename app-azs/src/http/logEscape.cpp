@@ -61,6 +61,23 @@ size_t decode(const unsigned char* p, size_t left, uint32_t& cp)
     return len;
 }
 
+// Past the bytes from i on that stay as they are in the common case: printable ASCII, and two-byte
+// characters from U+00C0 on (Cyrillic among them), which are always well-formed and printable.
+size_t skipPlain(const unsigned char* p, size_t i, size_t size)
+{
+    // Every step may look at the byte after the current one.
+    while (i + 1 < size) {
+        const unsigned b = p[i];
+        if (b - 0x20u < 0x5fu) {
+            ++i;
+            continue;
+        }
+        if (b - 0xc3u >= 0x1du || (p[i + 1] & 0xc0u) != 0x80u) return i;
+        i += 2;
+    }
+    return i < size && p[i] - 0x20u < 0x5fu ? size : i;
+}
+
 }  // namespace
 
 void appendEscaped(std::string& out, const char* text, size_t size)
@@ -68,12 +85,10 @@ void appendEscaped(std::string& out, const char* text, size_t size)
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     size_t plain = 0;  // start of the run of bytes copied as they are
     size_t i = 0;
-    while (i < size) {
+    for (;;) {
+        i = skipPlain(p, i, size);
+        if (i >= size) break;
         unsigned char b = p[i];
-        if (b >= 0x20 && b < 0x7f) {
-            ++i;
-            continue;
-        }
         if (b >= 0x80) {
             uint32_t cp = 0;
             size_t len = decode(p + i, size - i, cp);

@@ -7,16 +7,17 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "libLog.h"
+#include "lineQueue.h"
 #include "logEscape.h"
 
 namespace azs_apps {
@@ -24,76 +25,109 @@ namespace weblog {
 
 namespace {
 
-// Lines beyond this many waiting are dropped (and counted) rather than letting a stalled disk eat
-// the memory.
-constexpr size_t QUEUE_LIMIT = 100000;
-// A queue this long wakes the writer at once instead of at its next round.
-constexpr size_t WAKE_AT = 4096;
+// Bytes of lines that may wait for the writer; beyond that lines are dropped (and counted) rather
+// than letting a stalled disk eat the memory.
+constexpr size_t QUEUE_BYTES = 16 * 1024 * 1024;
 constexpr auto ROUND = std::chrono::milliseconds(50);
+// The writer's buffer keeps this much between rounds.
+constexpr size_t KEEP_BYTES = 1024 * 1024;
 
-const char* priorityName(int prio)
+// " Information " and the like: the level's name between the stamp and the source.
+struct levelName {
+    const char* text;
+    size_t size;
+};
+levelName levelOf(int prio)
 {
-    static const char* const names[] = {"",       "Fatal",       "Critical", "Error", "Warning",
-                                        "Notice", "Information", "Debug",    "Trace"};
-    return prio >= 1 && prio <= 8 ? names[prio] : "";
+    static const levelName names[] = {
+        {"  ", 2},       {" Fatal ", 7},        {" Critical ", 10}, {" Error ", 7}, {" Warning ", 9},
+        {" Notice ", 8}, {" Information ", 13}, {" Debug ", 7},     {" Trace ", 7}};
+    return prio >= 1 && prio <= 8 ? names[prio] : names[0];
 }
 
-struct entry {
-    int64_t timeUs;
-    int prio;
-    std::string source;
-    std::string text;
-};
+constexpr size_t STAMP_SIZE = 23;  // "2024-03-05 14:07:09.123"
 
-// Local time of one second, converted once per second rather than once per line.
-class stampCache {
-public:
-    void append(std::string& out, int64_t timeUs)
-    {
-        time_t sec = static_cast<time_t>(timeUs / 1000000);
-        if (sec != cachedSec) {
-            struct tm tm {};
-            localtime_r(&sec, &tm);
-            char buf[64];
-            std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
-                          tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-            cachedText = buf;
-            cachedSec = sec;
-        }
-        char ms[16];
-        std::snprintf(ms, sizeof ms, ".%03d", static_cast<int>(timeUs / 1000 % 1000));
-        out += cachedText;
-        out += ms;
+// Local time of one second, converted once per second on each thread. Plain data: the stamp of a
+// line is written on the thread that logs it.
+struct stampCache {
+    time_t sec;
+    char text[STAMP_SIZE];
+};
+thread_local stampCache stamp{-1, {}};
+
+// The last `count` decimal digits of a non-negative value.
+void putDigits(char* at, int count, int value)
+{
+    for (int i = count - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
+}
+
+// Writes the stamp of timeUs to at (STAMP_SIZE characters).
+void writeStamp(char* at, int64_t timeUs)
+{
+    const time_t sec = static_cast<time_t>(timeUs / 1000000);
+    if (sec != stamp.sec) {
+        struct tm tm {};
+        localtime_r(&sec, &tm);
+        char* t = stamp.text;  // "YYYY-MM-DD HH:MM:SS."
+        putDigits(t, 4, tm.tm_year + 1900);
+        t[4] = '-';
+        putDigits(t + 5, 2, tm.tm_mon + 1);
+        t[7] = '-';
+        putDigits(t + 8, 2, tm.tm_mday);
+        t[10] = ' ';
+        putDigits(t + 11, 2, tm.tm_hour);
+        t[13] = ':';
+        putDigits(t + 14, 2, tm.tm_min);
+        t[16] = ':';
+        putDigits(t + 17, 2, tm.tm_sec);
+        t[19] = '.';
+        stamp.sec = sec;
     }
+    std::memcpy(at, stamp.text, STAMP_SIZE - 3);
+    putDigits(at + STAMP_SIZE - 3, 3, static_cast<int>(timeUs / 1000 % 1000));
+}
 
-private:
-    time_t cachedSec = -1;
-    std::string cachedText;
-};
+// "2024-03-05 14:07:09.123 Information fuelweb/ping: text"
+void formatLine(std::string& out, const Poco::Message& msg)
+{
+    const levelName level = levelOf(msg.getPriority());
+    const std::string& source = msg.getSource();
+    char head[STAMP_SIZE + 16 + 64 + 2];
+    if (source.size() > 64) {
+        writeStamp(head, msg.getTime().epochMicroseconds());
+        out.append(head, STAMP_SIZE);
+        out.append(level.text, level.size);
+        out += source;
+        out += ": ";
+    } else {
+        char* at = head;
+        writeStamp(at, msg.getTime().epochMicroseconds());
+        at += STAMP_SIZE;
+        std::memcpy(at, level.text, level.size);
+        at += level.size;
+        std::memcpy(at, source.data(), source.size());
+        at += source.size();
+        *at++ = ':';
+        *at++ = ' ';
+        out.append(head, static_cast<size_t>(at - head));
+    }
+    appendEscaped(out, msg.getText());  // texts carry request values: see logEscape.h
+    out += '\n';
+}
 
 class batchChannel : public Poco::Channel {
 public:
     // The writer lives as long as the process (loggers may write up to its very end), so the
     // object is never destroyed: see queue().
-    batchChannel()
+    batchChannel() : lines(QUEUE_BYTES, [this] { wake(); })
     {
         std::thread([this] { run(); }).detach();
     }
 
+    // The line is formatted here, on the thread that logs it, straight into that thread's buffer.
     void log(const Poco::Message& msg) override
     {
-        bool wake = false;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (queue.size() >= QUEUE_LIMIT) {
-                ++dropped;
-                return;
-            }
-            queue.push_back(
-                {msg.getTime().epochMicroseconds(), msg.getPriority(), msg.getSource(), msg.getText()});
-            wake = queue.size() == WAKE_AT;
-        }
-        if (wake) ready.notify_one();
+        lines.push([&msg](std::string& out) { formatLine(out, msg); });
     }
 
     // fd < 0: standard error. The previous file is closed once the lines queued for it are out.
@@ -108,62 +142,54 @@ public:
     void drain()
     {
         std::unique_lock<std::mutex> lock(mutex);
-        uint64_t wanted = queued();
+        const uint64_t wanted = lines.queued();
+        roundWanted = true;
         ready.notify_one();
         done.wait(lock, [&] { return written >= wanted; });
     }
 
 private:
-    std::mutex mutex;
+    lineQueue lines;
+    std::mutex mutex;  // the three fields below
     std::condition_variable ready;
     std::condition_variable done;
-    std::vector<entry> queue;
-    uint64_t taken = 0;    // lines moved out of the queue by the writer
-    uint64_t written = 0;  // lines written
-    uint64_t dropped = 0;
+    bool roundWanted = false;
+    uint64_t written = 0;   // every line numbered below this one is written
     std::mutex writeMutex;  // the target descriptor
     int fd = -1;
-    stampCache stamps;
 
-    uint64_t queued() const { return taken + queue.size(); }
+    void wake()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            roundWanted = true;
+        }
+        ready.notify_one();
+    }
 
     void run()
     {
-        std::vector<entry> batch;
         std::string out;
         for (;;) {
-            uint64_t lost = 0;
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                ready.wait_for(lock, ROUND);
-                batch.swap(queue);
-                taken += batch.size();
-                lost = dropped;
-                dropped = 0;
+                ready.wait_for(lock, ROUND, [this] { return roundWanted; });
+                roundWanted = false;
             }
             out.clear();
-            for (const entry& e : batch) format(out, e);
-            if (lost > 0) out += "(" + std::to_string(lost) + " log lines dropped)\n";
+            const uint64_t through = lines.collect(out);
+            const size_t lineBytes = out.size();
+            if (uint64_t lost = lines.takeDropped())
+                out += "(" + std::to_string(lost) + " log lines dropped)\n";
             write(out);
+            lines.release(lineBytes);
             {
                 std::lock_guard<std::mutex> lock(mutex);
-                written += batch.size();
+                written = through;
             }
             done.notify_all();
-            batch.clear();
+            if (out.capacity() > KEEP_BYTES) std::string().swap(out);
         }
-    }
-
-    void format(std::string& out, const entry& e)
-    {
-        stamps.append(out, e.timeUs);
-        out += ' ';
-        out += priorityName(e.prio);
-        out += ' ';
-        out += e.source;
-        out += ": ";
-        appendEscaped(out, e.text);  // texts carry request values: see logEscape.h
-        out += '\n';
     }
 
     void write(const std::string& out)

@@ -1,8 +1,9 @@
 #pragma once
 // Logging of the web service. Every logger ("fuelweb", "fuelweb/ping", ...) hands its messages to
-// one process-wide queue; a background thread wakes a few times a second, formats what has
-// gathered and writes it with one system call. A request thread thus only copies its line into the
-// queue: it never waits for the disk, never wakes another thread, and never formats a time stamp.
+// one process-wide channel. The thread that logs formats its line at once into a buffer of its
+// own (see lineQueue), so request threads never wait for each other, for the disk or for a
+// formatting thread; a background thread wakes a few times a second, puts the lines of all
+// threads back into the order they were logged in and writes them with one system call.
 //
 // Line format: "2024-03-05 14:07:09.123 Information fuelweb/ping: text".
 //
