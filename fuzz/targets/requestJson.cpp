@@ -8,7 +8,8 @@
 //    an integral value, read the same as a real; a real is finite; whatever the field holds,
 //    reading it with another type gives that type's default;
 //  - the order's fields are the typed fields; its money has two decimals and its volume three, each
-//    within half a unit of the last decimal of what was sent, and finite like it.
+//    within half a unit of the last decimal of what was sent. Only an amount too large to count in
+//    kopecks or millilitres becomes endless, which the order's field check refuses.
 #include <cmath>
 #include <limits>
 
@@ -60,11 +61,11 @@ void checkField(const jsonBody& body, const std::string& name)
     if (!body.present()) FUZZ_CHECK(!f.isText && !f.isReal && !f.isFlag);
 }
 
-// x brought to `decimals` decimals: finite when x is, and within half a unit of the last decimal
-// (a little more where a double can't hold the digits).
+// x brought to `decimals` decimals: within half a unit of the last decimal (a little more where a
+// double can't hold the digits), or endless when x can't be counted in those units.
 bool roundedWell(double sent, double rounded, int decimals)
 {
-    if (!std::isfinite(rounded)) return false;
+    if (!std::isfinite(rounded)) return !std::isfinite(sent * std::pow(10.0, decimals));
     const double unit = std::pow(10.0, -decimals);
     return std::fabs(rounded - sent) <= unit / 2 + std::fabs(sent) * 1e-12;
 }
