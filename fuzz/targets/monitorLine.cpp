@@ -119,7 +119,7 @@ bool sameWebFields(const trkState_t& a, const trkState_t& b)
 }
 
 // The fields a pump line publishes, as the caller's state and the record must agree on them.
-bool samePumpFields(const trkState_t& a, const trkState_t& b)
+bool samePublishedFields(const trkState_t& a, const trkState_t& b)
 {
     return a.prevStatus == b.prevStatus && a.trk == b.trk && a.trkParam1 == b.trkParam1 &&
            a.trkParam2 == b.trkParam2 && a.trkParam3 == b.trkParam3 && a.prodCode == b.prodCode &&
@@ -129,7 +129,12 @@ bool samePumpFields(const trkState_t& a, const trkState_t& b)
            a.presetParam2 == b.presetParam2 && a.presetParam3 == b.presetParam3 &&
            a.presetFlags == b.presetFlags && a.presetParam5 == b.presetParam5 && a.trannum == b.trannum &&
            a.wCode == b.wCode && std::strcmp(a.wText, b.wText) == 0 && a.volume == b.volume &&
-           a.amount == b.amount && a.tagged == b.tagged && a.tagTime == b.tagTime &&
+           a.amount == b.amount;
+}
+
+bool samePumpFields(const trkState_t& a, const trkState_t& b)
+{
+    return samePublishedFields(a, b) && a.tagged == b.tagged && a.tagTime == b.tagTime &&
            std::strcmp(a.orderId, b.orderId) == 0 && std::strcmp(a.clientKey, b.clientKey) == 0 &&
            a.notifyDue == b.notifyDue && a.notifyTime == b.notifyTime;
 }
@@ -145,12 +150,10 @@ bool textsTerminated(const trkState_t& r)
            fuzzing::terminated(r.orderId) && fuzzing::terminated(r.clientKey);
 }
 
-// The values of the line's first group (its letter left out), as written.
-std::vector<std::string> firstGroupValues(const std::string& line)
+// The values of a group body, separated by ','; a trailing ',' adds no empty value.
+std::vector<std::string> valuesOf(const std::string& body)
 {
     std::vector<std::string> values;
-    const std::string body =
-        line.substr(1, line.find(';') == std::string::npos ? std::string::npos : line.find(';') - 1);
     size_t start = 0;
     while (start < body.size()) {
         const size_t comma = body.find(',', start);
@@ -159,6 +162,26 @@ std::vector<std::string> firstGroupValues(const std::string& line)
         start = comma + 1;
     }
     return values;
+}
+
+// The groups of a line, separated by ';'.
+std::vector<std::string> groupsOf(const std::string& line)
+{
+    std::vector<std::string> groups;
+    size_t start = 0;
+    while (start < line.size()) {
+        size_t end = line.find(';', start);
+        if (end == std::string::npos) end = line.size();
+        groups.push_back(line.substr(start, end - start));
+        start = end + 1;
+    }
+    return groups;
+}
+
+// The values of the line's first group (its letter left out), as written.
+std::vector<std::string> firstGroupValues(const std::string& line)
+{
+    return valuesOf(groupsOf(line).front().substr(1));
 }
 
 bool toInt(const std::string& text, int32_t& out)
@@ -173,6 +196,76 @@ int32_t namedPump(const std::string& line)
     int32_t n = 0;
     if (values.empty() || !toInt(values[0], n)) return 0;
     return n;
+}
+
+bool toLong(const std::string& text, int64_t& out)
+{
+    return !text.empty() && pcudata::str::_stol(text, out) == 0;
+}
+
+void setIfInt(const std::string& text, int32_t& field)
+{
+    int32_t v = 0;
+    if (toInt(text, v)) field = v;
+}
+
+// N and W: "number{text}", the number being all before '{'; an empty text keeps the old one.
+void expectNumberText(const std::string& body, int32_t& number, char (&text)[pcudata::TRK_TEXT_SIZE])
+{
+    const size_t open = body.find('{');
+    setIfInt(body.substr(0, open), number);
+    if (open == std::string::npos) return;
+    const size_t close = body.find('}', open + 1);
+    const std::string piece = body.substr(open + 1, close == std::string::npos ? close : close - open - 1);
+    if (!piece.empty()) pcudata::trkline::setText(text, piece);
+}
+
+void expectValue(char letter, size_t k, const std::string& v, trkState_t& m)
+{
+    int32_t* const sFields[] = {nullptr,      &m.statusAux,  &m.needPayFlag,
+                                &m.payWplace, &m.lockWplace, &m.lockType};
+    int64_t* const presets[] = {&m.presetVolume, &m.presetParam1, &m.presetParam2, &m.presetParam3};
+    int32_t n = 0;
+    int64_t wide = 0;
+    if (letter == 'S' && k == 0 && toInt(v, n)) {
+        m.prevStatus = m.status;
+        m.status = n;
+    }
+    if (letter == 'S' && k >= 1 && k <= 5) setIfInt(v, *sFields[k]);
+    if (letter == 'P' && k <= 3 && toInt(v, n)) *presets[k] = n;  // 32-bit values in 64-bit fields
+    if (letter == 'P' && k == 4) setIfInt(v, m.presetFlags);
+    if (letter == 'P' && k == 5) setIfInt(v, m.presetParam5);
+    if (letter == 'I' && k == 0) setIfInt(v, m.trannum);
+    if (letter == 'A' && k == 0 && toLong(v, wide)) m.volume = wide;
+    if (letter == 'A' && k == 1 && toLong(v, wide)) m.amount = wide;
+}
+
+// The record a published pump line must leave: the record as it was, the line's T parameters where
+// given (the first when not 0, the others when not negative), then every further group in order,
+// each value converted as the library converts numbers.
+trkState_t expectedRecord(const trkState_t& was, const std::string& line)
+{
+    trkState_t m = was;
+    const std::vector<std::string> groups = groupsOf(line);
+    const std::vector<std::string> t = valuesOf(groups[0].substr(1));
+    int32_t p[4] = {0, 0, -1, -1};
+    for (size_t k = 0; k < t.size() && k < 4; ++k) setIfInt(t[k], p[k]);
+    m.trk = p[0];
+    if (p[1] != 0) m.trkParam1 = p[1];
+    if (p[2] >= 0) m.trkParam2 = p[2];
+    if (p[3] >= 0) m.trkParam3 = p[3];
+    for (size_t g = 1; g < groups.size(); ++g) {
+        if (groups[g].empty()) continue;
+        const char letter = groups[g][0];
+        const std::string body = groups[g].substr(1);
+        if (letter == 'N') expectNumberText(body, m.prodCode, m.prodName);
+        if (letter == 'W') expectNumberText(body, m.wCode, m.wText);
+        if (letter != 'S' && letter != 'P' && letter != 'I' && letter != 'A') continue;
+        const std::vector<std::string> values = valuesOf(body);
+        for (size_t k = 0; k < values.size() && k < pcudata::trkline::MAX_VALUES; ++k)
+            expectValue(letter, k, values[k], m);
+    }
+    return m;
 }
 
 struct run {
@@ -217,6 +310,7 @@ void pumpLine(run& r, const std::string& line)
         FUZZ_CHECK(sameRecord(was, rec));
         return;
     }
+    FUZZ_CHECK(samePublishedFields(rec, expectedRecord(was, line)));
     // The web side took the previous mark and the clock has moved on by more than the interval.
     FUZZ_CHECK(rec.trk == n);
     FUZZ_CHECK(rec.notifyDue == 1 && rec.notifyTime == static_cast<int32_t>(r.clock.t));
