@@ -80,4 +80,5 @@ done
 
 echo "=== fuzzing, ${SECONDS_EACH} s per target"
 printf '  %s\n' "${summary[@]}"
+echo "fuzz: $(( ${#TARGETS[@]} - ${#failed[@]} )) passed, ${#failed[@]} failed"
 [ ${#failed[@]} -eq 0 ]
