@@ -9,9 +9,12 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "timeSource.h"
 
 namespace testsupport {
 
@@ -37,6 +40,18 @@ inline void removeSegment(const std::string& keyPath)
     int id = ::shmget(key, 0, 0);
     if (id >= 0) ::shmctl(id, IPC_RMID, nullptr);
 }
+
+// A clock that moves only when told to, or when the code under test sleeps: waits measured on it
+// are exact, however slowly the machine (or a sanitizer) runs the test.
+class manualClock : public pcudata::timeSource {
+public:
+    time_t now() override { return static_cast<time_t>(us / 1000000); }
+    int64_t nowUs() override { return us; }
+    void sleepUs(int64_t d) override { us += d > 0 ? d : 0; }
+    int64_t realWaitUs(int64_t) override { return 0; }
+    void advanceSec(int64_t s) { us += s * 1000000; }
+    int64_t us = 1700000000LL * 1000000;
+};
 
 // The whole file, or empty when it cannot be read.
 inline std::string readFile(const std::string& path)
