@@ -44,6 +44,9 @@ remove_segment() {
   rm -f "$file"
 }
 
+# A long session's memory grows by the sanitizer's quarantine and the allocator's caches (the
+# targets' own code runs in constant memory): libFuzzer's default limit of 2 GB is reached after
+# some ten million runs of requestForm, so the limit is twice that.
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 
@@ -59,7 +62,7 @@ for name in "${TARGETS[@]}"; do
   echo "=== $name: ${SECONDS_EACH} s"
   status=0
   FUZZ_KEY_FILE="$PWD/$work/segment.key" nice -n "$NICE" "$exe" \
-      -max_total_time="$SECONDS_EACH" -max_len="$MAX_LEN" -timeout=10 -print_final_stats=1 \
+      -max_total_time="$SECONDS_EACH" -max_len="$MAX_LEN" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
       -artifact_prefix="$work/" "${dict[@]}" "$work/corpus" "fuzz/corpus/$name" >"$work/log" 2>&1 || status=$?
   remove_segment "$work/segment.key"
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log" | tail -n 1)
