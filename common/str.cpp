@@ -109,6 +109,33 @@ bool startsWith(const std::string& s, const char* prefix)
     return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
+// Length of the well-formed UTF-8 sequence at text[at], or 0 when there is none.
+size_t utf8SequenceAt(const std::string& text, size_t at)
+{
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char b = byte(at);
+    if (b < 0x80) return 1;
+    size_t len = 0;
+    unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+        len = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        len = 3;
+        if (b == 0xE0) lo = 0xA0;  // no overlong forms
+        if (b == 0xED) hi = 0x9F;  // no surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        len = 4;
+        if (b == 0xF0) lo = 0x90;
+        if (b == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (at + len > text.size() || byte(at + 1) < lo || byte(at + 1) > hi) return 0;
+    for (size_t i = 2; i < len; ++i)
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+    return len;
+}
+
 }  // namespace
 
 int32_t _stoi(const std::string& text, int32_t& out, size_t* pos, int base)
@@ -256,6 +283,25 @@ bool str2bool(const std::string& text)
         if (startsWith(s, word)) return true;
     }
     return false;
+}
+
+std::string validUtf8(const std::string& text)
+{
+    std::string out;
+    size_t copied = 0;  // text before this is in out already
+    for (size_t at = 0; at < text.size();) {
+        const size_t len = utf8SequenceAt(text, at);
+        if (len > 0) {
+            at += len;
+            continue;
+        }
+        out.append(text, copied, at - copied);
+        out += "\xEF\xBF\xBD";
+        copied = ++at;
+    }
+    if (copied == 0) return text;
+    out.append(text, copied, std::string::npos);
+    return out;
 }
 
 // The C classification functions take the byte as unsigned char; a plain negative char is undefined.

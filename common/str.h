@@ -62,6 +62,11 @@ void toLower(std::string& s);
 void toUpper(std::wstring& s);
 void toLower(std::wstring& s);
 
+// The text as well-formed UTF-8: each byte that does not belong to a valid sequence (a Windows-1251
+// letter, a cut sequence, an overlong form, a surrogate) becomes U+FFFD. Valid text is returned
+// unchanged. JSON for the platform must be UTF-8, whatever the controller sent.
+std::string validUtf8(const std::string& text);
+
 // Wide copy of a multibyte text in the current locale. Null for a null C string; an empty buffer
 // when the text does not convert. Release with wfree.
 wchar_t* str2wc(const std::string& text);

@@ -91,7 +91,10 @@ public:
 private:
     clientSock monSock;
     shmSegment seg;  // key-file path, key, id, address and the last error number
+    // Last pump line of each pump and its length: a line may hold NUL bytes, so the length, not a
+    // terminator, says where it ends.
     char lineCache[TRK_COUNT][LINE_CACHE_SIZE] = {};
+    size_t lineLength[TRK_COUNT] = {};
 
     // State of the loop across passes.
     bool wasConnected = false;
@@ -106,7 +109,11 @@ private:
 
     bool isRepeat(int n, const std::string& line) const;
     void rememberLine(int n, const std::string& line);
-    void forgetLine(int n) { lineCache[n - 1][0] = '\0'; }
+    void forgetLine(int n)
+    {
+        lineCache[n - 1][0] = '\0';
+        lineLength[n - 1] = 0;
+    }
     void mergeFromRecord(const trkState_t& rec, trkState_t& state) const;
     void applyGroups(const std::string& line, trkState_t& state) const;
     void publish(trkState_t* rec, trkState_t& state);

@@ -123,18 +123,25 @@ void pcuMonitor::mergeFromRecord(const trkState_t& rec, trkState_t& s) const
     s.notifyTime = rec.notifyTime;
 }
 
+// Equal in length and in every byte: "T5" is no repeat of "T5\0;S8", whose NUL the controller did
+// send and whose S group counts.
 bool pcuMonitor::isRepeat(int n, const std::string& line) const
 {
-    const char* cached = lineCache[n - 1];
-    return line.size() < LINE_CACHE_SIZE && std::memcmp(cached, line.data(), line.size()) == 0 &&
-           cached[line.size()] == '\0';
+    return line.size() == lineLength[n - 1] && line.size() < LINE_CACHE_SIZE &&
+           std::memcmp(lineCache[n - 1], line.data(), line.size()) == 0;
 }
 
+// A line longer than the cache is forgotten rather than cut: its first 1023 bytes are another
+// line, which would otherwise be taken for its repeat and never published.
 void pcuMonitor::rememberLine(int n, const std::string& line)
 {
-    const size_t len = line.size() < LINE_CACHE_SIZE - 1 ? line.size() : LINE_CACHE_SIZE - 1;
-    std::memcpy(lineCache[n - 1], line.data(), len);
-    lineCache[n - 1][len] = '\0';
+    if (line.size() >= LINE_CACHE_SIZE) {
+        forgetLine(n);
+        return;
+    }
+    std::memcpy(lineCache[n - 1], line.data(), line.size());
+    lineCache[n - 1][line.size()] = '\0';
+    lineLength[n - 1] = line.size();
 }
 
 void pcuMonitor::applyGroups(const std::string& line, trkState_t& s) const

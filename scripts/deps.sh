@@ -3,6 +3,7 @@
 # already has them (or has no network) is left alone.
 #   scripts/deps.sh              what the build, the tests and the demo need
 #   scripts/deps.sh --packaging  that, and what building and checking the Debian package needs
+#   scripts/deps.sh --fuzz       that, and clang with libFuzzer, for scripts/fuzz.sh
 set -euo pipefail
 
 PACKAGES=(build-essential cmake g++ pkg-config libpoco-dev libcurl4-openssl-dev
@@ -19,8 +20,14 @@ PACKAGES=(build-essential cmake g++ pkg-config libpoco-dev libcurl4-openssl-dev
 #             installed units for real
 PACKAGING=(dpkg-dev file lintian logrotate debootstrap systemd-container)
 
+# Only scripts/fuzz.sh asks for these; clang's sanitizer runtimes come with libclang-rt, which
+# clang only recommends.
+FUZZING=(clang libclang-rt-14-dev libfuzzer-14-dev)
+
 if [ "${1:-}" = "--packaging" ]; then
   PACKAGES+=("${PACKAGING[@]}")
+elif [ "${1:-}" = "--fuzz" ]; then
+  PACKAGES+=("${FUZZING[@]}")
 fi
 
 missing=()

@@ -9,23 +9,27 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "timeSource.h"
+
 namespace testsupport {
 
-// A loopback port on which nothing listens (bound once to get a free number, then closed).
+// A loopback port on which nothing listens. The socket that got the number stays bound, without
+// listening, until the test program ends: a connection to the port is refused, and no server that
+// another test starts meanwhile can take the number (the socket does not allow address reuse).
 inline uint16_t closedPort()
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
     ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
     return ntohs(a.sin_port);
 }
 
@@ -37,6 +41,18 @@ inline void removeSegment(const std::string& keyPath)
     int id = ::shmget(key, 0, 0);
     if (id >= 0) ::shmctl(id, IPC_RMID, nullptr);
 }
+
+// A clock that moves only when told to, or when the code under test sleeps: waits measured on it
+// are exact, however slowly the machine (or a sanitizer) runs the test.
+class manualClock : public pcudata::timeSource {
+public:
+    time_t now() override { return static_cast<time_t>(us / 1000000); }
+    int64_t nowUs() override { return us; }
+    void sleepUs(int64_t d) override { us += d > 0 ? d : 0; }
+    int64_t realWaitUs(int64_t) override { return 0; }
+    void advanceSec(int64_t s) { us += s * 1000000; }
+    int64_t us = 1700000000LL * 1000000;
+};
 
 // The whole file, or empty when it cannot be read.
 inline std::string readFile(const std::string& path)

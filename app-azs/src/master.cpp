@@ -3,6 +3,7 @@
 #include "compactJson.h"
 #include "exceptions.h"
 #include "fuelweb.h"
+#include "str.h"
 
 namespace azs_apps {
 
@@ -64,9 +65,12 @@ void master::answer(httpContext& ctx, int code, const Poco::JSON::Object& body, 
     answer(ctx, code, compact(body), next);
 }
 
+// Texts from the controller (its TXT of a refusal, say) come in whatever encoding it uses, and the
+// writer copies their bytes as they are: the answer is made valid UTF-8, or the platform could not
+// read it at all.
 std::string master::compact(const Poco::JSON::Object& body)
 {
-    return compactJson(body);
+    return pcudata::str::validUtf8(compactJson(body));
 }
 
 pcudata::pcuControl& master::pcu()

@@ -5,6 +5,8 @@
 
 #include <sstream>
 
+#include "str.h"
+
 namespace azs_apps {
 namespace stationDocs {
 
@@ -16,12 +18,14 @@ void setStamp(Poco::JSON::Object& o, const stamp& s)
     o.set("Date", s.date);
 }
 
+// The writer copies the bytes of a text as they are; a name the controller sent in another
+// encoding would make the whole document unreadable to the platform.
 template <class Json>
 std::string compact(const Json& doc)
 {
     std::ostringstream out;
     doc.stringify(out);
-    return out.str();
+    return pcudata::str::validUtf8(out.str());
 }
 
 const pcudata::acfg_prod_data* productAt(const pcudata::acfg_data& cfg, int position)

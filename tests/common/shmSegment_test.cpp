@@ -356,37 +356,52 @@ TEST_F(TrkLockTest, ByNumberLockReportsAddressingErrors)
     EXPECT_EQ(seg.lastError, 14);
 }
 
+// The waits are measured on a clock that only the wait's own pauses move, so they come out the
+// same on a machine slowed down by other builds or by a sanitizer.
 TEST_F(TrkLockTest, WebWaitGivesUpBetweenTwoAndThreeSeconds)
 {
-    scaledTimeSource fast(100.0);
-    timeSourceGuard guard(&fast);
-    rec->lock = 4;
-    int64_t start = timeSrc().nowUs();
-    EXPECT_FALSE(seg.lockTrkPtr(rec, lockWait::web()));
-    int64_t waited = timeSrc().nowUs() - start;
-    EXPECT_EQ(seg.lastError, 16);
-    EXPECT_EQ(rec->lock, 4);
-    EXPECT_GE(waited, 2000000);
-    EXPECT_LT(waited, 3500000);  // 3 s plus room for a busy machine
-
+    for (int64_t intoSecond : {0, 300000, 999500}) {
+        testsupport::manualClock clock;
+        clock.us += intoSecond;
+        timeSourceGuard guard(&clock);
+        rec->lock = 4;
+        const int64_t start = clock.nowUs();
+        EXPECT_FALSE(seg.lockTrkPtr(rec, lockWait::web()));
+        const int64_t waited = clock.nowUs() - start;
+        EXPECT_EQ(seg.lastError, 16);
+        EXPECT_EQ(rec->lock, 4);
+        EXPECT_GE(waited, 2000000) << intoSecond;
+        EXPECT_LE(waited, 3000000) << intoSecond;
+    }
     EXPECT_EQ(seg.lockTrkState(7, lockWait::web()), nullptr);
     EXPECT_EQ(seg.lastError, 16);
 }
 
+// The holder gives the lock back half a second into the waiter's wait.
+class releasingClock : public testsupport::manualClock {
+public:
+    void sleepUs(int64_t d) override
+    {
+        manualClock::sleepUs(d);
+        if (us >= releaseAtUs) shmSegment::unlockTrkPtr(held);
+    }
+    trkState_t* held = nullptr;
+    int64_t releaseAtUs = 0;
+};
+
 TEST_F(TrkLockTest, WebWaitTakesTheLockOnceReleased)
 {
-    scaledTimeSource fast(100.0);
-    timeSourceGuard guard(&fast);
+    releasingClock clock;
+    clock.held = rec;
+    clock.releaseAtUs = clock.us + 500000;
+    timeSourceGuard guard(&clock);
     rec->lock = 4;
-    std::thread holder([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // half a nominal second
-        shmSegment::unlockTrkPtr(rec);
-    });
     bool locked = seg.lockTrkPtr(rec, lockWait::web());
-    holder.join();
     EXPECT_TRUE(locked);
     EXPECT_EQ(seg.lastError, 0);
     EXPECT_EQ(rec->lock, 4);
+    EXPECT_GE(clock.us, clock.releaseAtUs);
+    EXPECT_LT(clock.us, clock.releaseAtUs + 1000) << "taken at the first look after the release";
 }
 
 TEST_F(TrkLockTest, DaemonWaitsGiveUpAfterOneSecondAndHalfASecond)

@@ -144,6 +144,26 @@ TEST(StrFormat, Str2boolAcceptsTheAffirmativePrefixesInAnyCase)
         EXPECT_FALSE(str::str2bool(no)) << no;
 }
 
+TEST(StrFormat, ValidUtf8ReplacesEveryByteOutsideAWellFormedSequence)
+{
+    const std::string bad = "\xEF\xBF\xBD";
+    struct {
+        std::string in, out;
+    } rows[] = {
+        {"", ""},
+        {"АИ-92 \xF0\x9F\x98\x80 \x7F", "АИ-92 \xF0\x9F\x98\x80 \x7F"},  // valid text as it is
+        {"\xC0\xC1\xF5\xFF", bad + bad + bad + bad},                     // never valid lead bytes
+        {"\xC0\xAF", bad + bad},                                         // overlong "/"
+        {"\xE0\x80\xAF", bad + bad + bad},                               // overlong, three bytes
+        {"\xED\xA0\x80", bad + bad + bad},                               // a surrogate
+        {"\xF4\x90\x80\x80", bad + bad + bad + bad},                     // above U+10FFFF
+        {"x\xD0", "x" + bad},                                            // cut at the end
+        {"\xD0x\xD0\x9F", bad + "x\xD0\x9F"},                            // cut, then valid
+        {"\xC0\xEB\xEA", bad + bad + bad},                               // Windows-1251 letters
+    };
+    for (const auto& r : rows) EXPECT_EQ(str::validUtf8(r.in), r.out) << r.in;
+}
+
 TEST(StrFormat, CaseMappingLeavesNonAsciiBytesAlone)
 {
     std::string s = "ab\xd0\x9f-Z";

@@ -35,16 +35,7 @@ public:
     std::string path;
 };
 
-// A clock that moves only when told to, or when the code under test sleeps.
-class manualClock : public pcudata::timeSource {
-public:
-    time_t now() override { return static_cast<time_t>(us / 1000000); }
-    int64_t nowUs() override { return us; }
-    void sleepUs(int64_t d) override { us += d > 0 ? d : 0; }
-    int64_t realWaitUs(int64_t) override { return 0; }
-    void advanceSec(int64_t s) { us += s * 1000000; }
-    int64_t us = 1700000000LL * 1000000;
-};
+using manualClock = testsupport::manualClock;
 
 // Catches what runner::log writes to standard output and standard error.
 class logCapture {

@@ -188,6 +188,28 @@ TEST_F(MonitorRepeat, BarePumpLineRepublishesUnchanged)
     EXPECT_EQ(rec(5).presetVolume, 300);
 }
 
+// A repeat is the same line to the last byte, NUL bytes and length included.
+TEST_F(MonitorRepeat, LineThatOnlyLooksLikeThePreviousOneIsPublished)
+{
+    const std::string longLine = "T4;S7;A1000,1;W1{" + std::string(1100, 'x') + "}";
+    struct {
+        std::string previous, line;
+        int32_t status;
+        int64_t volume;
+    } cases[] = {
+        {std::string("T4;S7\0;S8", 9), "T4;S7", 7, 0},  // ends where the previous line had a NUL
+        {longLine, longLine.substr(0, 1023), 7, 1000},  // the start of a line too long to keep
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(feed(c.previous), 0);
+        rec(4).status = -1;
+        rec(4).volume = 0;
+        ASSERT_EQ(feed(c.line), 0);
+        EXPECT_EQ(rec(4).status, c.status) << c.line.size();
+        EXPECT_EQ(rec(4).volume, c.volume) << c.line.size();
+    }
+}
+
 TEST_F(MonitorRepeat, LineDroppedOnAHeldLockIsPublishedOnItsRepeat)
 {
     rec(6).lock = TRK_LOCK_HELD;  // the web service holds the pump

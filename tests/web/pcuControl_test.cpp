@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "testSupport.h"
 #include "timeSource.h"
 #include "trkLock.h"
 #include "webTestSupport.h"
@@ -142,16 +143,17 @@ TEST_F(PcuControlTable, FindsTheLowestPumpCarryingAnOrderId)
 
 TEST_F(PcuControlTable, LockHeldElsewhereFailsAfterTwoToThreeSeconds)
 {
-    scaledTimeSource fast(100);
-    timeSourceGuard guard(&fast);
+    testsupport::manualClock clock;  // only the wait's own pauses move it
+    clock.us += 400000;              // 0.4 s into a second: the deadline is 2.6 s away
+    timeSourceGuard guard(&clock);
     trkState_t* rec = pcu.getTrkState(5);
     rec->lock = TRK_LOCK_HELD;  // held by "the monitor" for the whole test
     int64_t start = timeSrc().nowUs();
     EXPECT_FALSE(pcu.lockTrkPtr(rec));
     int64_t waited = timeSrc().nowUs() - start;
     EXPECT_EQ(pcu.getLastError(), EBUSY);
-    EXPECT_GE(waited, 1900000);
-    EXPECT_LE(waited, 3300000);
+    EXPECT_GE(waited, 2000000);
+    EXPECT_LE(waited, 3000000);
     EXPECT_EQ(rec->lock, TRK_LOCK_HELD);
 }
 

@@ -101,4 +101,15 @@ TEST(StationDocumentPrices, EveryPriceIsAFiniteJsonNumber)
     }
 }
 
+// A controller that names its products in Windows-1251 still gets a document the platform can read.
+TEST(StationDocumentPrices, NamesInAnotherEncodingStillGiveUtf8Json)
+{
+    acfg_data cfg;
+    cfg.products.push_back({1, "\xC0\xC8-92", 92, 1, 5250, 0, 0});  // "АИ-92" in Windows-1251
+    const std::string doc = docs::prices(cfg, STAMP);
+    Poco::JSON::Array::Ptr list;
+    ASSERT_NO_THROW(list = Poco::JSON::Parser().parse(doc).extract<Poco::JSON::Array::Ptr>()) << doc;
+    EXPECT_EQ(list->getObject(0)->getValue<std::string>("ProdName"), "\xEF\xBF\xBD\xEF\xBF\xBD-92");
+}
+
 }  // namespace

@@ -23,6 +23,12 @@ pcuControl::pcuControl(const std::string& address, unsigned port)
     connect(address, port);
 }
 
+pcuControl::pcuControl(int descriptor) : clientSock(descriptor)
+{
+    setHost(sharedConfig::DEFAULT_CTL_ADDR);
+    setPort(DEFAULT_CTL_PORT);
+}
+
 pcuControl::~pcuControl()
 {
     if (isConnected()) disconnect();

@@ -26,6 +26,9 @@ public:
     pcuControl();
     // Built-in values, then connects at once; callers test isConnected() afterwards.
     pcuControl(const std::string& address, unsigned port);
+    // Built-in values on a descriptor that is already connected to a controller (or to whatever
+    // plays one, such as one end of a socket pair); the object closes it.
+    explicit pcuControl(int descriptor);
     ~pcuControl();
     pcuControl(const pcuControl&) = delete;
     pcuControl& operator=(const pcuControl&) = delete;
