@@ -6,6 +6,7 @@
 #include "fuelingWatch.h"
 #include "fuelweb.h"
 #include "journal.h"
+#include "orderRequest.h"
 #include "timeSource.h"
 #include "watchedOrders.h"
 
@@ -25,11 +26,6 @@ constexpr int PUT_BACK_PASSES = 10;
 constexpr int START_TYP = 2;
 
 const char* const ACCEPTED = "Команда на пуск ТРК принята";
-
-double roundTo(double v, double scale)
-{
-    return std::round(v * scale) / scale;
-}
 
 std::string sixDecimals(double v)
 {
@@ -137,9 +133,10 @@ void fueling::readFields(const jsonBody& body, fuelingRun& run)
     run.appId = body.getInt("app_id", -1);
     run.trk = body.getInt("trk", -1);
     run.prod = body.getInt("prod", -1);
-    run.price = roundTo(body.getDouble("price", 0.0), 100.0);
-    run.volume = roundTo(body.getDouble("volume", 0.0), 1000.0);
-    run.summa = roundTo(body.getDouble("summa", 0.0), 100.0);
+    // Rounded as /order rounds them, to what the controller counts: kopecks and millilitres.
+    run.price = roundTo(body.getDouble("price", 0.0), 2);
+    run.volume = roundTo(body.getDouble("volume", 0.0), 3);
+    run.summa = roundTo(body.getDouble("summa", 0.0), 2);
     run.contract = body.getString("contract", "");
 }
 
@@ -151,11 +148,12 @@ void fueling::checkFields(fuelingRun& run)
         throw ExceptionHTTP("Номер ТРК за пределами допустимых значений", 400);
     }
     if (run.prod < 1) throw ExceptionHTTP("Неверно указан продукт", 400);
-    // "cумма" starts with a Latin c.
-    const char* missing = run.price == 0.0    ? "Не указана цена продукта"
-                          : run.volume == 0.0 ? "Не указан объем заказа"
-                          : run.summa == 0.0  ? "Не указана cумма заказа"
-                                              : nullptr;
+    // "cумма" starts with a Latin c. A negative or endless amount would reach the controller's
+    // start command and the delivery's count: it is refused as a missing one.
+    const char* missing = !amountGiven(run.price)    ? "Не указана цена продукта"
+                          : !amountGiven(run.volume) ? "Не указан объем заказа"
+                          : !amountGiven(run.summa)  ? "Не указана cумма заказа"
+                                                     : nullptr;
     if (missing == nullptr) return;
     run.errorText = missing;
     throw ExceptionHTTP("Неверно указаны цена/объем/сумма заказа", 402);

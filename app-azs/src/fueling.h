@@ -36,14 +36,18 @@ public:
     // The raw body as one JSON value; err 42 for an empty body, 5 when it is not one JSON text.
     static jsonBody from_raw_post_data(const std::string& raw, int& err);
 
+protected:
+    // The order's fields from the body, and their check: a refusal throws ExceptionHTTP with the
+    // logged text and the answer's code; run.errorText, when set, is the answer's text instead.
+    static void readFields(const jsonBody& body, fuelingRun& run);
+    static void checkFields(fuelingRun& run);
+
 private:
     Poco::Logger& log;
 
     // --- before the answer -------------------------------------------------------------------
     void readRequest(httpContext& ctx, fuelingRun& run);
     void checkKeys(fuelingRun& run);
-    static void readFields(const jsonBody& body, fuelingRun& run);
-    static void checkFields(fuelingRun& run);
     void findPump(fuelingRun& run);
     void openSession(fuelingRun& run);
     void registerWorkplace(fuelingRun& run, Poco::JSON::Object& ans);

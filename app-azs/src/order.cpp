@@ -17,13 +17,6 @@ using pcudata::peek;
 
 constexpr int32_t PRICE_UNKNOWN = 18;  // the controller knows no such product or payment kind
 
-// A negative or endless amount is refused as a missing one: such an order must never reach the
-// controller.
-bool positive(double amount)
-{
-    return std::isfinite(amount) && amount > 0.0;
-}
-
 // The integer value of the first non-empty element of that name; 0 when there is none. False when
 // the value is not a number.
 bool numberOf(const pcudata::cntlMsgResult& res, const std::string& name, int32_t& out)
@@ -124,10 +117,10 @@ void order::checkFields(const orderRequest& req, std::string& logText)
         logText = "Неверно указан продукт";
         throw ExceptionHTTP("Неверно указан продукт", 400);
     }
-    if (positive(req.price) && positive(req.volume) && positive(req.summa)) return;
+    if (amountGiven(req.price) && amountGiven(req.volume) && amountGiven(req.summa)) return;
     logText = "Неверно указаны цена/объем/сумма заказа";
-    if (!positive(req.price)) throw ExceptionHTTP("Не указана цена продукта", 402);
-    if (!positive(req.volume)) throw ExceptionHTTP("Не указан объем заказа", 402);
+    if (!amountGiven(req.price)) throw ExceptionHTTP("Не указана цена продукта", 402);
+    if (!amountGiven(req.volume)) throw ExceptionHTTP("Не указан объем заказа", 402);
     // The first letter of "cумма" is a Latin c: the platform knows the text as it is.
     throw ExceptionHTTP("Не указана cумма заказа", 402);
 }

@@ -14,6 +14,11 @@ double roundTo(double x, int decimals)
     return whole / scale;
 }
 
+bool amountGiven(double amount)
+{
+    return std::isfinite(amount) && amount > 0.0;
+}
+
 orderRequest orderRequest::read(const jsonBody& body)
 {
     orderRequest r;

@@ -28,4 +28,8 @@ struct orderRequest {
 // hold exactly (1.005 is 1.00499999...) still counts as a half.
 double roundTo(double x, int decimals);
 
+// An amount of an order (price, volume or sum) that may reach the controller: finite and above
+// zero. A negative or endless amount is refused as a missing one.
+bool amountGiven(double amount);
+
 }  // namespace azs_apps

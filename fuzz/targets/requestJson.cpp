@@ -9,11 +9,14 @@
 //    reading it with another type gives that type's default;
 //  - the order's fields are the typed fields; its money has two decimals and its volume three, each
 //    within half a unit of the last decimal of what was sent. Only an amount too large to count in
-//    kopecks or millilitres becomes endless, which the order's field check refuses.
+//    kopecks or millilitres becomes endless, which the order's field check refuses;
+//  - /fueling reads the same fields to the same values, and a request that passes its field check
+//    names a pump of 1..32, an order, an application, a product, and amounts above zero.
 #include <cmath>
 #include <limits>
 
 #include "fuzzSupport.h"
+#include "fueling.h"
 #include "fuzzTarget.h"
 #include "jsonBody.h"
 #include "orderRequest.h"
@@ -21,6 +24,12 @@
 namespace {
 
 using azs_apps::jsonBody;
+
+// The /fueling endpoint's own reading of the body.
+struct fuelingReader : azs_apps::fueling {
+    using fueling::checkFields;
+    using fueling::readFields;
+};
 
 // The fields the endpoints read, and a few that no endpoint reads.
 const char* const FIELDS[] = {"id",    "ExtendedId", "app_id",  "trk",     "prod", "price", "volume",
@@ -85,6 +94,27 @@ void checkOrder(const jsonBody& body)
     FUZZ_CHECK(r.postPay == (body.getBool("PostPay", false) || !r.extendedId.empty()));
 }
 
+void checkFueling(const jsonBody& body)
+{
+    azs_apps::fuelingRun run;
+    fuelingReader::readFields(body, run);
+    const azs_apps::orderRequest r = azs_apps::orderRequest::read(body);
+    FUZZ_CHECK(run.id == r.id && run.extendedId == r.extendedId && run.contract == r.contract);
+    FUZZ_CHECK(run.appId == r.app_id && run.trk == r.trk && run.prod == r.prod);
+    const auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+    FUZZ_CHECK(same(run.price, r.price) && same(run.volume, r.volume) && same(run.summa, r.summa));
+    try {
+        fuelingReader::checkFields(run);
+    } catch (const azs_apps::ExceptionHTTP& e) {
+        FUZZ_CHECK(e.response_code() == 400 || e.response_code() == 402);
+        return;
+    }
+    FUZZ_CHECK(!run.id.empty() && run.appId >= 1 && run.prod >= 1);
+    FUZZ_CHECK(run.trk >= 1 && run.trk <= pcudata::TRK_COUNT);
+    FUZZ_CHECK(azs_apps::amountGiven(run.price) && azs_apps::amountGiven(run.volume) &&
+               azs_apps::amountGiven(run.summa));
+}
+
 }  // namespace
 
 FUZZ_TARGET(requestJson)
@@ -98,6 +128,7 @@ FUZZ_TARGET(requestJson)
     if (rc != 0) FUZZ_CHECK(!body.present());
     for (const char* name : FIELDS) checkField(body, name);
     checkOrder(body);
+    checkFueling(body);
 
     // The debug log writes the body back as JSON: that text reads as the same body.
     if (!body.present()) return;
