@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 #include <thread>
 
 namespace pcudata {
@@ -87,11 +90,85 @@ int64_t scaledTimeSource::realWaitUs(int64_t us)
     return real > 0 ? real : 1;
 }
 
-timeSource& timeSrc() { return *current.load(std::memory_order_acquire); }
+namespace {
+
+// What timeSrc() hands out: it passes each call on to the installed source. Calls on a source
+// other than the real clock are counted, and replacing that source waits until none is left in
+// progress, so that the caller may destroy it as soon as it is replaced although other threads
+// (a service's connection reader, a handler still journaling after its answer) read the clock
+// all the while. The real clock lives as long as the process and is called without counting.
+class switchingSource : public timeSource {
+    std::mutex m;
+    std::condition_variable idle;
+    std::map<timeSource*, int> callsOn;
+
+    template <class F>
+    auto call(F f)
+    {
+        timeSource* s = current.load(std::memory_order_acquire);
+        if (s == &realSource) return f(*s);
+        {
+            std::lock_guard<std::mutex> lock(m);
+            s = current.load(std::memory_order_relaxed);
+            if (s != &realSource) ++callsOn[s];
+        }
+        if (s == &realSource) return f(*s);
+        auto result = f(*s);
+        {
+            std::lock_guard<std::mutex> lock(m);
+            --callsOn[s];
+        }
+        idle.notify_all();
+        return result;
+    }
+
+public:
+    time_t now() override
+    {
+        return call([](timeSource& s) { return s.now(); });
+    }
+    int64_t nowUs() override
+    {
+        return call([](timeSource& s) { return s.nowUs(); });
+    }
+    void sleepUs(int64_t us) override
+    {
+        call([us](timeSource& s) {
+            s.sleepUs(us);
+            return 0;
+        });
+    }
+    int64_t realWaitUs(int64_t us) override
+    {
+        return call([us](timeSource& s) { return s.realWaitUs(us); });
+    }
+
+    void install(timeSource* src)
+    {
+        std::unique_lock<std::mutex> lock(m);
+        timeSource* old = current.load(std::memory_order_relaxed);
+        if (old == src) return;
+        current.store(src, std::memory_order_release);
+        idle.wait(lock, [&] { return old == &realSource || callsOn[old] == 0; });
+        callsOn.erase(old);
+    }
+};
+
+// Made on first use, whatever the order of static initialisation, and never destroyed: threads
+// that outlive main() may still read the clock.
+switchingSource& switching()
+{
+    static switchingSource* const s = new switchingSource;
+    return *s;
+}
+
+}  // namespace
+
+timeSource& timeSrc() { return switching(); }
 
 void setTimeSource(timeSource* src)
 {
-    current.store(src ? src : &realSource, std::memory_order_release);
+    switching().install(src ? src : &realSource);
 }
 
 }  // namespace pcudata

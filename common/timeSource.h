@@ -41,7 +41,8 @@ private:
     int64_t startUs;  // real wall clock when the source was made
 };
 
-// The process-wide source. Never null.
+// The process-wide source. Each call on it reaches the source installed at the time of the call,
+// so a reference to it may be kept.
 timeSource& timeSrc();
 
 constexpr int64_t SECOND_US = 1000000;
@@ -52,7 +53,8 @@ inline void pauseUs(int64_t us)
     timeSrc().sleepUs(us);
 }
 // Replace the process-wide source; nullptr restores the real clock. The caller keeps ownership and
-// must keep the object alive while it is installed.
+// must keep the object alive while it is installed. Returns once no thread is inside a call on the
+// source replaced (a pause included), so that the caller may destroy it then.
 void setTimeSource(timeSource* src);
 
 // Cuts short the real pauses of the threads that wait under it (see breakablePauses): some waits

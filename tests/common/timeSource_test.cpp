@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <thread>
 
 using namespace pcudata;
@@ -22,13 +24,55 @@ TEST(TimeSource, ScaledSourceCompressesSleepsAndAdvancesItsClock)
     EXPECT_GE(timeSrc().now() - before, 2);
 }
 
+namespace {
+
+// A clock stopped at one instant, whose pauses last until released.
+class heldClock : public timeSource {
+public:
+    int64_t nowUs() override { return 42; }
+    void sleepUs(int64_t) override
+    {
+        entered.set_value();
+        released.get_future().wait();
+    }
+    std::promise<void> entered, released;
+};
+
+}  // namespace
+
 TEST(TimeSource, GuardRestoresTheRealClock)
 {
     {
-        scaledTimeSource fast(1000.0);
-        timeSourceGuard guard(&fast);
-        EXPECT_EQ(&timeSrc(), &fast);
+        heldClock held;
+        timeSourceGuard guard(&held);
+        EXPECT_EQ(timeSrc().nowUs(), 42);
     }
+    EXPECT_NEAR(static_cast<double>(timeSrc().now()), static_cast<double>(::time(nullptr)), 1.0);
+}
+
+// A source may be destroyed once replaced, while other threads use the clock: replacing it waits
+// for the calls still inside it.
+TEST(TimeSource, ReplacingASourceWaitsForItsCallsInProgress)
+{
+    auto held = std::make_unique<heldClock>();
+    setTimeSource(held.get());
+    std::thread pausing([] { timeSrc().sleepUs(1); });
+    held->entered.get_future().wait();
+
+    std::atomic<bool> replaced{false};
+    std::thread replacing([&] {
+        setTimeSource(nullptr);
+        replaced = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(replaced);
+    EXPECT_NE(timeSrc().nowUs(), 42);  // new calls already reach the real clock
+
+    held->released.set_value();
+    pausing.join();
+    replacing.join();
+    EXPECT_TRUE(replaced);
+    held.reset();
     EXPECT_NEAR(static_cast<double>(timeSrc().now()), static_cast<double>(::time(nullptr)), 1.0);
 }
 
