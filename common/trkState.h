@@ -76,6 +76,31 @@ T peek(const T& field)
     return __atomic_load_n(&field, __ATOMIC_RELAXED);
 }
 
+// Writes one field of a record, under its lock, as a single store: the other program may peek at
+// it meanwhile.
+template <class T>
+void poke(T& field, T value)
+{
+    __atomic_store_n(&field, value, __ATOMIC_RELAXED);
+}
+
+// A text field read without the record's lock, one single load per byte; the copy ends in a NUL
+// within the field, since the writer may be half-way through it.
+inline void peekText(char (&copy)[TRK_TEXT_SIZE], const char (&field)[TRK_TEXT_SIZE])
+{
+    for (size_t i = 0; i < TRK_TEXT_SIZE; ++i) copy[i] = peek(field[i]);
+    copy[TRK_TEXT_SIZE - 1] = '\0';
+}
+
+// A text field written under the record's lock, one single store per byte, cut to the field and
+// ended with a NUL: the other program may peek at it meanwhile.
+inline void pokeText(char (&field)[TRK_TEXT_SIZE], const std::string& text)
+{
+    const size_t n = text.size() < TRK_TEXT_SIZE - 1 ? text.size() : TRK_TEXT_SIZE - 1;
+    for (size_t i = 0; i < n; ++i) poke(field[i], text[i]);
+    poke(field[n], '\0');
+}
+
 // Controller status block, filled from the controller's D lines.
 struct pcuStatus_t {
     int64_t drvState;

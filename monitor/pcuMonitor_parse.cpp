@@ -44,32 +44,40 @@ void applyNumberText(std::string_view body, int32_t& number, char (&text)[TRK_TE
     if (!piece.empty()) trkline::setText(text, piece);
 }
 
+// One byte at a time, each a single load and store.
+void copyTextField(char (&to)[TRK_TEXT_SIZE], const char (&from)[TRK_TEXT_SIZE])
+{
+    for (size_t i = 0; i < TRK_TEXT_SIZE; ++i) poke(to[i], peek(from[i]));
+}
+
+// Copies into or out of the published record: each value is read and written as a single load and
+// store, since the web service reads and writes some of these without taking the record's lock.
 void copyDaemonFields(trkState_t& rec, const trkState_t& s)
 {
-    rec.prevStatus = s.prevStatus;
-    rec.trk = s.trk;
-    rec.trkParam1 = s.trkParam1;
-    rec.trkParam2 = s.trkParam2;
-    rec.trkParam3 = s.trkParam3;
-    rec.prodCode = s.prodCode;
-    std::memcpy(rec.prodName, s.prodName, sizeof rec.prodName);
-    rec.status = s.status;
-    rec.statusAux = s.statusAux;
-    rec.needPayFlag = s.needPayFlag;
-    rec.payWplace = s.payWplace;
-    rec.lockWplace = s.lockWplace;
-    rec.lockType = s.lockType;
-    rec.presetVolume = s.presetVolume;
-    rec.presetParam1 = s.presetParam1;
-    rec.presetParam2 = s.presetParam2;
-    rec.presetParam3 = s.presetParam3;
-    rec.presetFlags = s.presetFlags;
-    rec.presetParam5 = s.presetParam5;
-    rec.trannum = s.trannum;
-    rec.wCode = s.wCode;
-    std::memcpy(rec.wText, s.wText, sizeof rec.wText);
-    rec.volume = s.volume;
-    rec.amount = s.amount;
+    poke(rec.prevStatus, peek(s.prevStatus));
+    poke(rec.trk, peek(s.trk));
+    poke(rec.trkParam1, peek(s.trkParam1));
+    poke(rec.trkParam2, peek(s.trkParam2));
+    poke(rec.trkParam3, peek(s.trkParam3));
+    poke(rec.prodCode, peek(s.prodCode));
+    copyTextField(rec.prodName, s.prodName);
+    poke(rec.status, peek(s.status));
+    poke(rec.statusAux, peek(s.statusAux));
+    poke(rec.needPayFlag, peek(s.needPayFlag));
+    poke(rec.payWplace, peek(s.payWplace));
+    poke(rec.lockWplace, peek(s.lockWplace));
+    poke(rec.lockType, peek(s.lockType));
+    poke(rec.presetVolume, peek(s.presetVolume));
+    poke(rec.presetParam1, peek(s.presetParam1));
+    poke(rec.presetParam2, peek(s.presetParam2));
+    poke(rec.presetParam3, peek(s.presetParam3));
+    poke(rec.presetFlags, peek(s.presetFlags));
+    poke(rec.presetParam5, peek(s.presetParam5));
+    poke(rec.trannum, peek(s.trannum));
+    poke(rec.wCode, peek(s.wCode));
+    copyTextField(rec.wText, s.wText);
+    poke(rec.volume, peek(s.volume));
+    poke(rec.amount, peek(s.amount));
 }
 
 }  // namespace
@@ -113,14 +121,12 @@ void pcuMonitor::mergeFromRecord(const trkState_t& rec, trkState_t& s) const
     s.prodName[TRK_TEXT_SIZE - 1] = '\0';
     s.wText[TRK_TEXT_SIZE - 1] = '\0';
 
-    s.tagged = rec.tagged;
-    s.tagTime = rec.tagTime;
-    std::memcpy(s.orderId, rec.orderId, sizeof s.orderId);
-    std::memcpy(s.clientKey, rec.clientKey, sizeof s.clientKey);
-    s.orderId[TRK_TEXT_SIZE - 1] = '\0';
-    s.clientKey[TRK_TEXT_SIZE - 1] = '\0';
-    s.notifyDue = rec.notifyDue;
-    s.notifyTime = rec.notifyTime;
+    s.tagged = peek(rec.tagged);
+    s.tagTime = peek(rec.tagTime);
+    peekText(s.orderId, rec.orderId);
+    peekText(s.clientKey, rec.clientKey);
+    s.notifyDue = peek(rec.notifyDue);
+    s.notifyTime = peek(rec.notifyTime);
 }
 
 // Equal in length and in every byte: "T5" is no repeat of "T5\0;S8", whose NUL the controller did
@@ -172,8 +178,8 @@ void pcuMonitor::publish(trkState_t* rec, trkState_t& state)
     copyDaemonFields(*rec, state);
     const time_t now = timeSrc().now();
     if (rec->notifyDue == 0 && now - rec->notifyTime > notifyInterval) {
-        rec->notifyTime = static_cast<int32_t>(now);
-        rec->notifyDue = 1;
+        poke(rec->notifyTime, static_cast<int32_t>(now));
+        poke(rec->notifyDue, 1);
         state.notifyTime = rec->notifyTime;
         state.notifyDue = 1;
     }

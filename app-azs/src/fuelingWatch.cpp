@@ -200,7 +200,7 @@ void fuelingWatch::sendVolume()
     double volume = run.delivered();
     {
         pcudata::trkLock lock(prototype, run.rec);
-        if (lock) run.rec->notifyDue = 0;
+        if (lock) pcudata::poke(run.rec->notifyDue, 0);
     }
     poco_information(log, "Отправка счетчика " + sixDecimals(volume) + "л. (заказ '" + run.id + "')");
     state::journal::record(run.id, run.trk, state::journal::VOLUME, 0,

@@ -22,14 +22,6 @@ constexpr int64_t LOCK_PUBLISH_WAIT_US = 500000;
 constexpr time_t RESERVE_WAIT_SEC = 4;
 constexpr int64_t RESERVE_POLL_US = 100000;
 
-// Text fields of a record hold at most TRK_TEXT_SIZE - 1 bytes and end in a NUL.
-void copyText(char* field, const std::string& text)
-{
-    size_t n = std::min(text.size(), pcudata::TRK_TEXT_SIZE - 1);
-    std::memcpy(field, text.data(), n);
-    field[n] = '\0';
-}
-
 }  // namespace
 
 // --- post-payment ------------------------------------------------------------------------------
@@ -90,7 +82,7 @@ void order::tagForSettlement(run& r)
     const time_t now = pcudata::timeSrc().now();
     {
         pcudata::trkLock lock(pcu(), r.rec);
-        if (lock) r.rec->tagTime = static_cast<int32_t>(now);
+        if (lock) pcudata::poke(r.rec->tagTime, static_cast<int32_t>(now));
     }
     // set_tagTrkPtr takes the record's lock itself, and the lock is not re-entrant: the guard above
     // must be gone by now.
@@ -150,17 +142,17 @@ bool order::tagReserved(run& r)
         pcudata::trkLock lock(pcu(), r.rec);
         if (!lock) continue;
         int32_t trannum = 0;
-        if (pcudata::str::_stoi(em.value, trannum) == 0) r.rec->trannum = trannum;
-        copyText(r.rec->clientKey, r.keys.client);
-        copyText(r.rec->orderId, r.req.id);
+        if (pcudata::str::_stoi(em.value, trannum) == 0) pcudata::poke(r.rec->trannum, trannum);
+        pcudata::pokeText(r.rec->clientKey, r.keys.client);
+        pcudata::pokeText(r.rec->orderId, r.req.id);
         trannum = r.rec->trannum;
         log.debug("Заказ '" + std::string(r.rec->orderId) + "' зарегистрирован для тразакции '" +
                   std::to_string(trannum) + "'");
         const time_t now = pcudata::timeSrc().now();
-        r.rec->tagged = 1;
-        r.rec->tagTime = static_cast<int32_t>(now);
-        r.rec->notifyTime = static_cast<int32_t>(now);
-        r.rec->notifyDue = 0;
+        pcudata::poke(r.rec->tagged, 1);
+        pcudata::poke(r.rec->tagTime, static_cast<int32_t>(now));
+        pcudata::poke(r.rec->notifyTime, static_cast<int32_t>(now));
+        pcudata::poke(r.rec->notifyDue, 0);
         lock.release();
 
         poco_information(

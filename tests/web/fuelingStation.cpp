@@ -123,7 +123,7 @@ void FuelingStation::start(int orderTimeout, const std::string& fuelwebMembers)
                           platform.baseUrl() + "\",\"order_timeout\":" + std::to_string(orderTimeout);
     if (!fuelwebMembers.empty()) members += "," + fuelwebMembers;
     svc = std::make_unique<runningService>(configWith(members));
-    ASSERT_TRUE(waitRecord(4, [](const pcudata::trkState_t& r) { return r.trk == 4; }));
+    ASSERT_TRUE(waitRecord(4, [](const pcudata::trkState_t& r) { return pcudata::peek(r.trk) == 4; }));
 }
 
 void FuelingStation::TearDown()
@@ -157,13 +157,13 @@ void FuelingStation::tag(const order& o, int64_t tagTime)
 {
     pcudata::trkState_t& rec = record(o.trk);
     ASSERT_TRUE(mon.lockTrkPtr(&rec));
-    std::strncpy(rec.orderId, o.id.c_str(), sizeof rec.orderId - 1);
-    std::strncpy(rec.clientKey, o.client.c_str(), sizeof rec.clientKey - 1);
-    rec.tagged = 1;
+    pcudata::pokeText(rec.orderId, o.id);
+    pcudata::pokeText(rec.clientKey, o.client);
+    pcudata::poke(rec.tagged, 1);
     const int32_t now = static_cast<int32_t>(pcudata::timeSrc().now());
-    rec.tagTime = tagTime < 0 ? now : static_cast<int32_t>(tagTime);
-    rec.notifyTime = now;
-    rec.notifyDue = 0;
+    pcudata::poke(rec.tagTime, tagTime < 0 ? now : static_cast<int32_t>(tagTime));
+    pcudata::poke(rec.notifyTime, now);
+    pcudata::poke(rec.notifyDue, 0);
     mon.unlockTrkPtr(&rec);
 }
 
@@ -219,7 +219,7 @@ bool FuelingStation::waitRecord(int trk, const std::function<bool(const pcudata:
 
 bool FuelingStation::waitStatus(int trk, int status)
 {
-    return waitRecord(trk, [status](const pcudata::trkState_t& r) { return r.status == status; });
+    return waitRecord(trk, [status](const pcudata::trkState_t& r) { return pcudata::peek(r.status) == status; });
 }
 
 int FuelingStation::stopFromTill(int trk)

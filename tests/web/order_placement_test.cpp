@@ -12,6 +12,7 @@
 using ordertest::json;
 using ordertest::orderBody;
 using pcudata::trkState_t;
+using pcudata::peek;
 
 namespace {
 
@@ -254,9 +255,9 @@ TEST(OrderPlacement, ThroughTheMonitor)
     webtest::stationRig rig(postpay());
     rig.followController();
     trkState_t& rec = rig.pump(1);
-    ASSERT_TRUE(rig.waitFor([&] { return rec.trk == 1 && rec.status == 3; }));
+    ASSERT_TRUE(rig.waitFor([&] { return peek(rec.trk) == 1 && peek(rec.status) == 3; }));
     EXPECT_EQ(rig.post("/order", orderBody()).status, 200);
-    ASSERT_TRUE(rig.waitFor([&] { return rec.status == 10; }));
+    ASSERT_TRUE(rig.waitFor([&] { return peek(rec.status) == 10; }));
     webtest::httpReply ping =
         rig.send("GET", "/ping", "", std::string(webtest::stationRig::APIKEY) + "&columnId=1");
     EXPECT_EQ(json(ping.body)->getValue<int>("statusId"), 10);
@@ -271,8 +272,8 @@ TEST(OrderPlacement, ThroughTheMonitor)
     rig.pcu.hangNozzle(2);
     ASSERT_TRUE(rig.pcu.waitForStatus(2, 11, 5000));
     trkState_t& paid = rig.pump(2);
-    ASSERT_TRUE(rig.waitFor([&] { return paid.status == 11 && paid.volume == 2000; }));
-    rig.clock.onPause(500000, [&] { rig.waitFor([&] { return paid.lockWplace == 20; }); });
+    ASSERT_TRUE(rig.waitFor([&] { return peek(paid.status) == 11 && peek(paid.volume) == 2000; }));
+    rig.clock.onPause(500000, [&] { rig.waitFor([&] { return peek(paid.lockWplace) == 20; }); });
     webtest::httpReply r =
         rig.post("/order", orderBody({{"id", "\"B-2\""},
                                       {"trk", "2"},

@@ -100,7 +100,9 @@ protected:
     bool tagCleared(int trk)
     {
         return waitRecord(trk,
-                          [](const pcudata::trkState_t& r) { return r.tagged == 0 && r.orderId[0] == 0; });
+                          [](const pcudata::trkState_t& r) {
+            return pcudata::peek(r.tagged) == 0 && pcudata::peek(r.orderId[0]) == 0;
+        });
     }
     bool logged(int prio, const std::string& text) const { return logs.has("fuelweb/fueling", prio, text); }
     // The command goes through to the controller, and the connection is cut before its answer.

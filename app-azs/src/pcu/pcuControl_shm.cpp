@@ -13,29 +13,22 @@ namespace pcudata {
 
 namespace {
 
-// Text fields of a record hold at most TRK_TEXT_SIZE - 1 bytes and always end in a NUL.
-void copyText(char* field, const std::string& text)
-{
-    size_t n = std::min(text.size(), TRK_TEXT_SIZE - 1);
-    std::memcpy(field, text.data(), n);
-    field[n] = '\0';
-}
-
 bool sameText(const char* field, const std::string& text)
 {
     return ::strnlen(field, TRK_TEXT_SIZE) == text.size() &&
            std::memcmp(field, text.data(), text.size()) == 0;
 }
 
-// Tag fields shared by both set-tag forms; the caller holds the record's lock.
+// Tag fields shared by both set-tag forms; the caller holds the record's lock. The monitor reads
+// them without it, so each is written with single stores.
 void writeTag(trkState_t* rec, const std::string& orderId, const std::string& clientKey, int notifyTime)
 {
-    rec->tagged = 1;
-    if (!orderId.empty()) copyText(rec->orderId, orderId);
-    if (!clientKey.empty()) copyText(rec->clientKey, clientKey);
+    poke(rec->tagged, 1);
+    if (!orderId.empty()) pokeText(rec->orderId, orderId);
+    if (!clientKey.empty()) pokeText(rec->clientKey, clientKey);
     if (notifyTime > 0) {
-        rec->notifyTime = notifyTime;
-        rec->notifyDue = 0;
+        poke(rec->notifyTime, static_cast<int32_t>(notifyTime));
+        poke(rec->notifyDue, 0);
     }
 }
 
@@ -43,11 +36,11 @@ void writeTag(trkState_t* rec, const std::string& orderId, const std::string& cl
 void clearTag(trkState_t* rec, const std::string& orderId)
 {
     if (!sameText(rec->orderId, orderId)) return;
-    rec->tagged = 0;
-    rec->orderId[0] = '\0';
-    rec->clientKey[0] = '\0';
-    rec->notifyTime = 0;
-    rec->notifyDue = 0;
+    poke(rec->tagged, 0);
+    poke(rec->orderId[0], '\0');
+    poke(rec->clientKey[0], '\0');
+    poke(rec->notifyTime, 0);
+    poke(rec->notifyDue, 0);
 }
 
 }  // namespace
@@ -137,7 +130,7 @@ void pcuControl::set_tagTrkPtr(trkState_t* rec, const std::string& orderId, cons
 {
     if (rec == nullptr || !lockTrkPtr(rec)) return;
     writeTag(rec, orderId, clientKey, notifyTime);
-    rec->tagTime = static_cast<int32_t>(timeSrc().now());
+    poke(rec->tagTime, static_cast<int32_t>(timeSrc().now()));
     unlockTrkPtr(rec);
 }
 
