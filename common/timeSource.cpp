@@ -21,9 +21,15 @@ int64_t realNowUs()
 }
 }  // namespace
 
-time_t timeSource::now() { return ::time(nullptr); }
+time_t timeSource::now()
+{
+    return ::time(nullptr);
+}
 
-int64_t timeSource::nowUs() { return realNowUs(); }
+int64_t timeSource::nowUs()
+{
+    return realNowUs();
+}
 
 void timeSource::sleepUs(int64_t us)
 {
@@ -79,9 +85,15 @@ int64_t scaledTimeSource::nowUs()
     return startUs + static_cast<int64_t>(static_cast<double>(elapsed) * factor);
 }
 
-time_t scaledTimeSource::now() { return static_cast<time_t>(nowUs() / 1000000); }
+time_t scaledTimeSource::now()
+{
+    return static_cast<time_t>(nowUs() / 1000000);
+}
 
-void scaledTimeSource::sleepUs(int64_t us) { timeSource::sleepUs(realWaitUs(us)); }
+void scaledTimeSource::sleepUs(int64_t us)
+{
+    timeSource::sleepUs(realWaitUs(us));
+}
 
 int64_t scaledTimeSource::realWaitUs(int64_t us)
 {
@@ -164,7 +176,10 @@ switchingSource& switching()
 
 }  // namespace
 
-timeSource& timeSrc() { return switching(); }
+timeSource& timeSrc()
+{
+    return switching();
+}
 
 void setTimeSource(timeSource* src)
 {

@@ -41,6 +41,7 @@ std::vector<std::string> linesAsRead(std::string_view bytes);
 // The context of a request that has arrived whole, as the service hands it to a handler; its
 // answer is kept nowhere.
 std::unique_ptr<azs_apps::httpContext> requestContext(const std::string& method, const std::string& uri,
-                                                      const std::string& contentType, const std::string& body);
+                                                      const std::string& contentType,
+                                                      const std::string& body);
 
 }  // namespace fuzzing

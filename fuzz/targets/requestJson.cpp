@@ -15,8 +15,8 @@
 #include <cmath>
 #include <limits>
 
-#include "fuzzSupport.h"
 #include "fueling.h"
+#include "fuzzSupport.h"
 #include "fuzzTarget.h"
 #include "jsonBody.h"
 #include "orderRequest.h"

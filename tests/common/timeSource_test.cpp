@@ -17,9 +17,9 @@ TEST(TimeSource, ScaledSourceCompressesSleepsAndAdvancesItsClock)
     auto realStart = std::chrono::steady_clock::now();
     time_t before = timeSrc().now();
     timeSrc().sleepUs(3000000);  // a nominal 3 s
-    auto realMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                        realStart)
-                      .count();
+    auto realMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - realStart)
+            .count();
     EXPECT_LT(realMs, 500);
     EXPECT_GE(timeSrc().now() - before, 2);
 }

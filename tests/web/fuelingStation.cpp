@@ -219,7 +219,8 @@ bool FuelingStation::waitRecord(int trk, const std::function<bool(const pcudata:
 
 bool FuelingStation::waitStatus(int trk, int status)
 {
-    return waitRecord(trk, [status](const pcudata::trkState_t& r) { return pcudata::peek(r.status) == status; });
+    return waitRecord(trk,
+                      [status](const pcudata::trkState_t& r) { return pcudata::peek(r.status) == status; });
 }
 
 int FuelingStation::stopFromTill(int trk)

@@ -11,8 +11,8 @@
 
 using ordertest::json;
 using ordertest::orderBody;
-using pcudata::trkState_t;
 using pcudata::peek;
+using pcudata::trkState_t;
 
 namespace {
 

@@ -99,8 +99,7 @@ protected:
     }
     bool tagCleared(int trk)
     {
-        return waitRecord(trk,
-                          [](const pcudata::trkState_t& r) {
+        return waitRecord(trk, [](const pcudata::trkState_t& r) {
             return pcudata::peek(r.tagged) == 0 && pcudata::peek(r.orderId[0]) == 0;
         });
     }
