@@ -161,6 +161,29 @@ int fatal(Poco::Logger& log, const std::string& text)
     return 1;
 }
 
+std::string errorText(const std::exception& e)
+{
+    // what() of a Poco exception gives only its class name.
+    const auto* poco = dynamic_cast<const Poco::Exception*>(&e);
+    return poco != nullptr ? poco->displayText() : e.what();
+}
+
+// The service of a cycle, with the configuration read afresh. At a restart, a configuration that
+// can not be read or run with leaves the last good one in force: a mistake made in the file during
+// the day must not stop the station at the night's log rotation, which sends the SIGHUP.
+std::unique_ptr<webService> newService(const std::string& path, const azs_apps::webConfig* lastGood,
+                                       Poco::Logger& log)
+{
+    try {
+        return std::make_unique<webService>(azs_apps::webConfig::fromFile(path), azs_apps::fuelweb::make);
+    } catch (const std::exception& e) {
+        if (lastGood == nullptr) throw;
+        poco_error(log, "Ошибка в конфигурации, приложение продолжает работу с прежней конфигурацией: " +
+                            errorText(e));
+        return std::make_unique<webService>(*lastGood, azs_apps::fuelweb::make);
+    }
+}
+
 int runCycles(int argc, char** argv)
 {
     Poco::Logger& log = Poco::Logger::get("fuelweb");
@@ -169,9 +192,10 @@ int runCycles(int argc, char** argv)
     retiredServices retired;
     try {
         std::string path = configPath(argc, argv);
+        std::unique_ptr<azs_apps::webConfig> lastGood;
         for (;;) {
-            auto svc =
-                std::make_unique<webService>(azs_apps::webConfig::fromFile(path), azs_apps::fuelweb::make);
+            auto svc = newService(path, lastGood.get(), log);
+            lastGood = std::make_unique<azs_apps::webConfig>(svc->config());
             configureLogging(svc->settings());
             // The new cycle's state is in place before the old one's stops, so that no notice or
             // journal row of a request still running falls between them.
@@ -208,10 +232,8 @@ int runCycles(int argc, char** argv)
             poco_warning(log, "Рестарт приложения");
             retired.add(std::move(svc), std::move(resumed));
         }
-    } catch (const Poco::Exception& e) {
-        return fatal(log, e.displayText());  // what() alone gives only the exception's class name
     } catch (const std::exception& e) {
-        return fatal(log, e.what());
+        return fatal(log, errorText(e));
     }
 }
 

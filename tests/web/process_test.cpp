@@ -137,6 +137,38 @@ TEST_F(FuelwebProcess, SighupRestartsWithTheChangedConfiguration)
     EXPECT_NE(log.find("Warning fuelweb: Рестарт приложения"), std::string::npos);
 }
 
+// A configuration broken during the day must not stop the service at the SIGHUP of the night's log
+// rotation: the restart keeps the last good one and says why; a mended file is taken at the next.
+TEST_F(FuelwebProcess, SighupWithABrokenConfigurationKeepsTheLastGoodOne)
+{
+    port = webtest::freePort();
+    writeConfig(120);
+    spawn(configFile());
+    ASSERT_TRUE(waitForLog("Запуск приложения"));
+
+    const std::string broken[] = {"{\"service\":", "{\"service\":{\"port\":\"abc\"}}"};
+    size_t restarts = 1;
+    for (const std::string& text : broken) {
+        SCOPED_TRACE(text);
+        std::ofstream(configFile()) << text;
+        ::kill(pid, SIGHUP);
+        ++restarts;
+        ASSERT_TRUE(waitForLog("Запуск приложения", restarts)) << readFile(logFile());
+        EXPECT_TRUE(waitForLog("приложение продолжает работу с прежней конфигурацией", restarts - 1));
+        touch();
+        EXPECT_TRUE(waitForLog("Таймаут ожидания пуска ТРК : (120)", restarts)) << readFile(logFile());
+    }
+    EXPECT_NE(readFile(logFile()).find("service.port"), std::string::npos);
+
+    writeConfig(77);
+    ::kill(pid, SIGHUP);
+    ASSERT_TRUE(waitForLog("Запуск приложения", restarts + 1));
+    touch();
+    EXPECT_TRUE(waitForLog("Таймаут ожидания пуска ТРК : (77)"));
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(waitExit(), 0);
+}
+
 TEST_F(FuelwebProcess, SigtermEndsWithStatusZero)
 {
     port = webtest::freePort();
