@@ -87,6 +87,12 @@ void order::tagForSettlement(run& r)
     // set_tagTrkPtr takes the record's lock itself, and the lock is not re-entrant: the guard above
     // must be gone by now.
     pcu().set_tagTrkPtr(r.rec, r.req.id, r.keys.client, 0);
+    // Without the tag no /fueling can find the order: it must not be answered as accepted while
+    // the delivery's payment stays locked for it.
+    if (peek(r.rec->tagged) != 1 || pcudata::fieldText(r.rec->orderId) != r.req.id) {
+        poco_error(log, "Заказ '" + r.req.id + "' не записан в ТРК " + std::to_string(r.req.trk));
+        throw ExceptionHTTP("Ошибка подготовки ТРК к пуску", 404);
+    }
 }
 
 // --- reservation -------------------------------------------------------------------------------

@@ -206,6 +206,27 @@ TEST(OrderPlacement, PostPaymentLocksThePayment)
     EXPECT_EQ(rec.lock, pcudata::TRK_LOCK_FREE);
 }
 
+// The order can not be written into the pump's record (its lock is never had): it is refused and
+// the payment lock given back, or the delivery would stay locked for an order nobody can find.
+TEST(OrderPlacement, PostPaymentOrderNotWrittenGivesThePaymentBack)
+{
+    webtest::stationRig rig(postpay());
+    trkState_t& rec = unpaid(rig, 2);
+    rig.clock.onPause(500000, [&] {
+        rec.lockWplace = rig.pcu.lockWplace(1);
+        rec.lockType = rig.pcu.lockType(1);
+        rec.lock = pcudata::TRK_LOCK_HELD;  // the monitor never lets go
+    });
+    webtest::httpReply r = rig.post("/order", orderBody({{"ExtendedId", "\"101\""}}));
+    EXPECT_EQ(r.status, 404);
+    EXPECT_EQ(r.body, "{\"msg\":\"Ошибка подготовки ТРК к пуску\",\"stat\":11}");
+    EXPECT_TRUE(rig.logs.has(LOGGER, Poco::Message::PRIO_ERROR, "Заказ 'A-1' не записан в ТРК 1"));
+    EXPECT_EQ(rig.pcu.receivedCommands("WPWRK"),
+              (std::vector<std::string>{"@!WPWRK;TYP=1;TRK=1;", "@!WPWRK;TYP=0;TRK=1;"}));
+    EXPECT_EQ(rig.pcu.lockType(1), 0);
+    EXPECT_EQ(rec.tagged, 0);
+}
+
 // Not seen as the lock holder in time, or refused: the order is refused, and a lock the controller
 // gave is given back so that the till can settle the delivery.
 TEST(OrderPlacement, PostPaymentLockNotHad)
