@@ -4,6 +4,7 @@
 
 #include "exceptions.h"
 #include "fuelweb.h"
+#include "notices.h"
 #include "str.h"
 #include "timeSource.h"
 #include "upstreamTransfer.h"
@@ -40,20 +41,9 @@ const char* const HEADERS[] = {"Accept: application/json", "Content-encoding: UT
 // percent-encoded. Ordinary keys, and the "," between the two, reach the platform unchanged.
 std::string queryValue(const std::string& value)
 {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(value.size());
-    for (unsigned char c : value) {
-        bool special = c <= 0x20 || c >= 0x7F || c == '#' || c == '&' || c == '+' || c == '=' || c == '%';
-        if (!special) {
-            out += static_cast<char>(c);
-            continue;
-        }
-        out += '%';
-        out += hex[c >> 4];
-        out += hex[c & 0x0F];
-    }
-    return out;
+    return upstream::percentEncoded(value, [](unsigned char c) {
+        return c <= 0x20 || c >= 0x7F || c == '#' || c == '&' || c == '+' || c == '=' || c == '%';
+    });
 }
 
 }  // namespace

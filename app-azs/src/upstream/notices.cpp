@@ -40,14 +40,13 @@ const char* const HEADERS[] = {"Content-encoding: UTF-8", "charset: utf-8", "Con
 
 }  // namespace
 
-std::string formValue(const std::string& value)
+std::string percentEncoded(const std::string& value, bool (*special)(unsigned char))
 {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(value.size());
     for (unsigned char c : value) {
-        bool special = c == '&' || c == '=' || c == '+' || c == '%' || c < 0x20 || c == 0x7F;
-        if (!special) {
+        if (!special(c)) {
             out += static_cast<char>(c);
             continue;
         }
@@ -56,6 +55,13 @@ std::string formValue(const std::string& value)
         out += hex[c & 0x0F];
     }
     return out;
+}
+
+std::string formValue(const std::string& value)
+{
+    return percentEncoded(value, [](unsigned char c) {
+        return c == '&' || c == '=' || c == '+' || c == '%' || c < 0x20 || c == 0x7F;
+    });
 }
 
 notices::notices(settings target, const std::string& callerLogger)

@@ -18,6 +18,9 @@
 namespace azs_apps {
 namespace upstream {
 
+// The value with each byte for which special() holds written as "%XX"; every other byte is kept.
+std::string percentEncoded(const std::string& value, bool (*special)(unsigned char));
+
 // Percent-encodes "&", "=", "+", "%" and the bytes below 0x20 and 0x7F; every other byte,
 // UTF-8 included, is kept.
 std::string formValue(const std::string& value);
