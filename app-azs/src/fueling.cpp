@@ -27,11 +27,6 @@ constexpr int START_TYP = 2;
 
 const char* const ACCEPTED = "Команда на пуск ТРК принята";
 
-std::string sixDecimals(double v)
-{
-    return std::to_string(v);  // "%f"
-}
-
 std::string startFailure(const pcudata::cntlMsgResult& res)
 {
     return res.txt.empty() ? "Ошибка пуска ТРК" : "Ошибка пуска ТРК (" + res.txt + ")";
@@ -126,18 +121,19 @@ void fueling::checkKeys(fuelingRun& run)
     run.errorText.clear();
 }
 
+// The order's fields are read, and its amounts rounded, exactly as /order reads them.
 void fueling::readFields(const jsonBody& body, fuelingRun& run)
 {
-    run.id = body.getString("id", "");
-    run.extendedId = body.getString("ExtendedId", "");
-    run.appId = body.getInt("app_id", -1);
-    run.trk = body.getInt("trk", -1);
-    run.prod = body.getInt("prod", -1);
-    // Rounded as /order rounds them, to what the controller counts: kopecks and millilitres.
-    run.price = roundTo(body.getDouble("price", 0.0), 2);
-    run.volume = roundTo(body.getDouble("volume", 0.0), 3);
-    run.summa = roundTo(body.getDouble("summa", 0.0), 2);
-    run.contract = body.getString("contract", "");
+    const orderRequest r = orderRequest::read(body);
+    run.id = r.id;
+    run.extendedId = r.extendedId;
+    run.appId = r.app_id;
+    run.trk = r.trk;
+    run.prod = r.prod;
+    run.price = r.price;
+    run.volume = r.volume;
+    run.summa = r.summa;
+    run.contract = r.contract;
 }
 
 void fueling::checkFields(fuelingRun& run)

@@ -81,4 +81,10 @@ struct fuelingRun {
     void freshResult();
 };
 
+// Litres and roubles as the fuelling log lines write them: six decimals ("%f").
+inline std::string sixDecimals(double v)
+{
+    return std::to_string(v);
+}
+
 }  // namespace azs_apps

@@ -28,11 +28,6 @@ const char* const START_TIMEOUT = "Отмена заказа по таймаут
 const char* const PUMP_RESET = "Произошел сброс ТРК в исходное состояние";
 const char* const ZERO_VOLUME = "Нулевой объем отпуска. (отмена заказа)";
 
-std::string sixDecimals(double v)
-{
-    return std::to_string(v);  // "%f"
-}
-
 }  // namespace
 
 fuelingWatch::fuelingWatch(fuelingRun& run, pcudata::pcuControl& prototype, upstream::notices& platform,
