@@ -1,5 +1,7 @@
 #include "outbox.h"
 
+#include "installedSlot.h"
+
 #include <map>
 
 #include "processToken.h"
@@ -38,8 +40,7 @@ outboxEntry entryOf(const sqlStatement& q)
 
 std::mutex registryMutex;
 std::map<std::string, std::weak_ptr<outbox>> byFile;  // one outbox per state file in this process
-std::shared_ptr<outbox> installed;
-uint64_t installations = 0;
+installedSlot<outbox> slot;
 
 }  // namespace
 
@@ -93,21 +94,17 @@ outbox::outbox(std::unique_ptr<stateDb> db, std::string token)
 
 std::shared_ptr<outbox> outbox::current()
 {
-    std::lock_guard<std::mutex> g(registryMutex);
-    return installed;
+    return slot.current();
 }
 
 uint64_t outbox::install(std::shared_ptr<outbox> box)
 {
-    std::lock_guard<std::mutex> g(registryMutex);
-    installed = std::move(box);
-    return ++installations;
+    return slot.install(std::move(box));
 }
 
 void outbox::uninstall(uint64_t installation)
 {
-    std::lock_guard<std::mutex> g(registryMutex);
-    if (installation == installations) installed.reset();
+    slot.uninstall(installation);
 }
 
 outboxTiming outbox::timing()

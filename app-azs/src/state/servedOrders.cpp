@@ -1,13 +1,13 @@
 #include "servedOrders.h"
 
+#include "installedSlot.h"
+
 namespace azs_apps {
 namespace state {
 
 namespace {
 
-std::mutex registryMutex;
-std::shared_ptr<servedOrders> installed;
-uint64_t installations = 0;
+installedSlot<servedOrders> slot;
 
 const char* const COLUMNS =
     "id, order_id, pump, apikey, client_key, ext_id, app_id, prod, price, volume, summa, contract, pmt, "
@@ -60,21 +60,17 @@ servedOrders::servedOrders(std::unique_ptr<stateDb> db)
 
 std::shared_ptr<servedOrders> servedOrders::current()
 {
-    std::lock_guard<std::mutex> g(registryMutex);
-    return installed;
+    return slot.current();
 }
 
 uint64_t servedOrders::install(std::shared_ptr<servedOrders> rows)
 {
-    std::lock_guard<std::mutex> g(registryMutex);
-    installed = std::move(rows);
-    return ++installations;
+    return slot.install(std::move(rows));
 }
 
 void servedOrders::uninstall(uint64_t installation)
 {
-    std::lock_guard<std::mutex> g(registryMutex);
-    if (installation == installations) installed.reset();
+    slot.uninstall(installation);
 }
 
 bool servedOrders::write(const char* what, int64_t id, const std::function<bool()>& statement)
