@@ -3,24 +3,13 @@
 #include <Poco/Logger.h>
 
 #include "fuelweb.h"
+#include "noticeTiming.h"
 
 namespace azs_apps {
 
 namespace {
 
-constexpr int32_t DEFAULT_RESEND_SEC = 600;
-constexpr int32_t DEFAULT_RESEND_DAYS = 7;
 constexpr int32_t DEFAULT_KEEP_DAYS = 400;
-
-state::outboxTiming timingOf(const webConfig& cfg)
-{
-    state::outboxTiming t;
-    int32_t every = cfg.getInt("fuelweb.notice_resend_interval", DEFAULT_RESEND_SEC);
-    int32_t days = cfg.getInt("fuelweb.notice_resend_days", DEFAULT_RESEND_DAYS);
-    t.resendSec = every > 0 ? every : DEFAULT_RESEND_SEC;
-    t.keepSec = static_cast<time_t>(days > 0 ? days : DEFAULT_RESEND_DAYS) * 86400;
-    return t;
-}
 
 }  // namespace
 
@@ -40,7 +29,7 @@ durableState::durableState(const webConfig& cfg)
                             ". Уведомления платформе не сохраняются, журнал заказов не ведется");
         return;
     }
-    box->setTiming(timingOf(cfg));
+    box->setTiming(noticeTiming(cfg));
     installation = state::outbox::install(box);
     fuelingsInstallation = state::servedOrders::install(fuelings);
     writer = std::make_unique<state::journalWriter>(std::move(journalDb));

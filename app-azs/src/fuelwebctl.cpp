@@ -9,6 +9,7 @@
 
 #include "durableState.h"
 #include "journal.h"
+#include "noticeTiming.h"
 #include "outbox.h"
 #include "stateDb.h"
 #include "timeSource.h"
@@ -21,7 +22,6 @@ namespace {
 constexpr int DONE = 0;
 constexpr int FAILED = 1;
 constexpr int USAGE = 2;
-constexpr int32_t DEFAULT_RESEND_DAYS = 7;
 
 std::string usage()
 {
@@ -231,13 +231,12 @@ int fuelwebctl(const std::vector<std::string>& args, std::ostream& out, std::ost
         return USAGE;
     }
     std::string path = r.statePath;
-    time_t keepSec = static_cast<time_t>(DEFAULT_RESEND_DAYS) * 86400;
+    time_t keepSec = noticeTiming(webConfig()).keepSec;
     if (!r.config.empty()) {
         try {
             webConfig cfg = webConfig::fromFile(r.config);
             if (path.empty()) path = cfg.getString("fuelweb.state_path", durableState::DEFAULT_PATH);
-            int32_t days = cfg.getInt("fuelweb.notice_resend_days", DEFAULT_RESEND_DAYS);
-            if (days > 0) keepSec = static_cast<time_t>(days) * 86400;
+            keepSec = noticeTiming(cfg).keepSec;
         } catch (const Poco::Exception& e) {
             err << "Не удалось прочитать конфигурацию '" << r.config << "': " << e.displayText() << "\n";
             return FAILED;
