@@ -26,21 +26,7 @@ fi
 BUILD_DIR=$(dirname "$deb")
 echo "== checking $deb"
 
-passed=0
-failed=0
-ok() {
-  passed=$((passed + 1))
-  echo "ok   $*"
-}
-bad() {
-  failed=$((failed + 1))
-  echo "FAIL $*"
-}
-check() {
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else bad "$what"; fi
-}
+source "$(dirname "$(readlink -f "$0")")/package-checklib.sh"
 
 work=$(mktemp -d /tmp/fuelgate-check.XXXXXX)
 trap 'rm -rf "$work"' EXIT

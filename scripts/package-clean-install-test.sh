@@ -31,24 +31,7 @@ fi
 
 deb=$2
 R=$3
-passed=0
-failed=0
-ok() {
-  passed=$((passed + 1))
-  echo "ok   $*"
-}
-bad() {
-  failed=$((failed + 1))
-  echo "FAIL $*"
-}
-check() {
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else bad "$what"; fi
-}
-in_root() { chroot "$R" "$@"; }
-perms() { in_root stat -c '%U:%G %a' "$1" 2>/dev/null || echo missing; }
-has_perms() { [ "$(perms "$1")" = "$2" ] || { echo "     $1: $(perms "$1"), expected $2"; return 1; }; }
+source "$(dirname "$(readlink -f "$0")")/package-checklib.sh"
 no_missing_libraries() {
   local out
   out=$(in_root ldd "$1") && ! grep 'not found' <<<"$out"

@@ -33,26 +33,7 @@ fi
 deb=$2
 work=$3
 R=$work/root
-passed=0
-failed=0
-
-ok() {
-  passed=$((passed + 1))
-  echo "ok   $*"
-}
-bad() {
-  failed=$((failed + 1))
-  echo "FAIL $*"
-}
-check() {
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else bad "$what"; fi
-}
-in_root() { chroot "$R" "$@"; }
-# owner:group mode of a path inside the root
-perms() { in_root stat -c '%U:%G %a' "$1" 2>/dev/null || echo missing; }
-has_perms() { [ "$(perms "$1")" = "$2" ] || { echo "     $1: $(perms "$1"), expected $2"; return 1; }; }
+source "$(dirname "$(readlink -f "$0")")/package-checklib.sh"
 user_exists() { in_root getent passwd fuelgate >/dev/null; }
 calls() { cat "$R/run/fake-systemd/calls" 2>/dev/null || true; }
 called() { calls | grep -qx -- "$1" || { echo "     no call '$1' in:"; calls | sed 's/^/       /'; return 1; }; }

@@ -24,21 +24,7 @@ fi
 deb=$2
 work=$3
 R=$work/root
-passed=0
-failed=0
-ok() {
-  passed=$((passed + 1))
-  echo "ok   $*"
-}
-bad() {
-  failed=$((failed + 1))
-  echo "FAIL $*"
-}
-check() {
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else bad "$what"; fi
-}
+source "$(dirname "$(readlink -f "$0")")/package-checklib.sh"
 wait_for() {
   local _
   for _ in $(seq 300); do

@@ -1,0 +1,21 @@
+# Sourced by the package checks: each check prints one "ok"/"FAIL" line and is counted in
+# passed/failed; in_root, perms and has_perms look into the unpacked or installed root named $R.
+passed=0
+failed=0
+ok() {
+  passed=$((passed + 1))
+  echo "ok   $*"
+}
+bad() {
+  failed=$((failed + 1))
+  echo "FAIL $*"
+}
+check() {
+  local what=$1
+  shift
+  if "$@"; then ok "$what"; else bad "$what"; fi
+}
+in_root() { chroot "$R" "$@"; }
+# owner:group mode of a path inside the root
+perms() { in_root stat -c '%U:%G %a' "$1" 2>/dev/null || echo missing; }
+has_perms() { [ "$(perms "$1")" = "$2" ] || { echo "     $1: $(perms "$1"), expected $2"; return 1; }; }
