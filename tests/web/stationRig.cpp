@@ -83,14 +83,4 @@ void stationRig::followController()
     });
 }
 
-bool stationRig::waitFor(const std::function<bool()>& cond, int timeoutMs)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 }  // namespace webtest

@@ -23,6 +23,7 @@
 #include "pcuMonitor.h"
 #include "pcuSimulator.h"
 #include "platformStub.h"
+#include "testSupport.h"
 #include "timeSource.h"
 #include "webTestSupport.h"
 
@@ -77,7 +78,10 @@ public:
     // From now on the monitor loop publishes what the simulated controller reports.
     void followController();
     // Polls cond every millisecond for up to timeoutMs real milliseconds.
-    static bool waitFor(const std::function<bool()>& cond, int timeoutMs = 5000);
+    static bool waitFor(const std::function<bool()>& cond, int timeoutMs = 5000)
+    {
+        return testsupport::waitFor(cond, timeoutMs, 1);
+    }
 
     benchTime clock;  // first: it outlives every thread that sleeps on it
     pcudata::timeSourceGuard clockGuard{&clock};
