@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "watchedOrders.h"
+#include "webConfig.h"
 
 namespace webtest {
 
@@ -118,16 +119,23 @@ void FuelingStation::start(int orderTimeout, const std::string& fuelwebMembers)
     monitorThread = std::thread([this] {
         while (monitoring) mon.runPass();
     });
+    restartService(orderTimeout, fuelwebMembers);
+    ASSERT_TRUE(waitRecord(4, [](const pcudata::trkState_t& r) { return pcudata::peek(r.trk) == 4; }));
+}
+
+void FuelingStation::restartService(int orderTimeout, const std::string& fuelwebMembers)
+{
+    svc.reset();
     std::string members = "\"upstream_key\":\"srv\",\"ctl_key\":\"azs\",\"tmp_path\":\"" + dir.path() +
                           "\",\"ctl_port\":" + std::to_string(pcu.ctlPort()) + ",\"upstream_endpoint\":\"" +
                           platform.baseUrl() + "\",\"order_timeout\":" + std::to_string(orderTimeout);
     if (!fuelwebMembers.empty()) members += "," + fuelwebMembers;
     svc = std::make_unique<runningService>(configWith(members));
-    ASSERT_TRUE(waitRecord(4, [](const pcudata::trkState_t& r) { return pcudata::peek(r.trk) == 4; }));
 }
 
 void FuelingStation::TearDown()
 {
+    for (std::thread& t : helpers) t.join();
     svc.reset();  // waits for the requests still running
     monitoring = false;
     if (monitorThread.joinable()) monitorThread.join();
@@ -165,6 +173,24 @@ void FuelingStation::tag(const order& o, int64_t tagTime)
     pcudata::poke(rec.notifyTime, now);
     pcudata::poke(rec.notifyDue, 0);
     mon.unlockTrkPtr(&rec);
+}
+
+void FuelingStation::fillUp(const order& o)
+{
+    ASSERT_TRUE(waitStatus(o.trk, 6));
+    pcu.liftNozzle(o.trk);
+    ASSERT_TRUE(waitStatus(o.trk, 9));
+    pcu.hangNozzle(o.trk);
+}
+
+void FuelingStation::cutAfter(const std::string& cmd)
+{
+    const size_t before = pcu.receivedCommands(cmd).size();
+    pcu.dropNext(cmd);
+    helpers.emplace_back([this, cmd, before] {
+        if (pcu.waitFor([&] { return pcu.receivedCommands(cmd).size() > before; }, WAIT_MS))
+            pcu.closeControlConnections();
+    });
 }
 
 httpReply FuelingStation::fueling(const order& o)
@@ -230,6 +256,23 @@ int FuelingStation::stopFromTill(int trk)
     pcudata::cntlMsgResult res;
     int err = 0;
     return ctl.stop_trk(trk, "", res, err);
+}
+
+// --- the station with its state file --------------------------------------------------------------
+
+void StateFileStation::begin(int orderTimeout)
+{
+    start(orderTimeout);
+    durable = std::make_unique<azs_apps::durableState>(
+        azs_apps::webConfig::fromText("{\"fuelweb\":{\"state_path\":\"" + stateFiles.file() +
+                                      "\",\"upstream_endpoint\":\"" + platform.baseUrl() + "\"}}"));
+    ASSERT_TRUE(durable->ready());
+}
+
+void StateFileStation::TearDown()
+{
+    FuelingStation::TearDown();
+    durable.reset();
 }
 
 }  // namespace webtest

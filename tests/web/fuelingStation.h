@@ -12,10 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include "durableState.h"
 #include "pcuControl.h"
 #include "pcuMonitor.h"
 #include "pcuSimulator.h"
 #include "platformStub.h"
+#include "stateTestSupport.h"
 #include "timeSource.h"
 #include "webTestSupport.h"
 
@@ -72,6 +74,8 @@ protected:
 
     // fuelwebMembers: further "fuelweb" keys, e.g. "\"ctl_overfill_lock_allow\":true".
     void start(int orderTimeout = 120, const std::string& fuelwebMembers = "");
+    // A new service on the same station, e.g. with another order timeout.
+    void restartService(int orderTimeout, const std::string& fuelwebMembers = "");
     void TearDown() override;
 
     // /order's reservation road: the pump is reserved with the controller, and its record carries
@@ -81,6 +85,11 @@ protected:
     void tagFinished(const order& o);
     // Tags the record as /order does; tagTime as given (-1: now).
     void tag(const order& o, int64_t tagTime = -1);
+
+    // The order's pump started: the driver fills up to the preset and hangs up.
+    void fillUp(const order& o);
+    // The command goes through to the controller, and the connection is cut before its answer.
+    void cutAfter(const std::string& cmd);
 
     httpReply fueling(const order& o);
     httpReply cancel(const std::string& apikey, const std::string& orderId);
@@ -106,12 +115,23 @@ protected:
     sim::platformStub platform;
     pcudata::pcuMonitor mon;
     std::unique_ptr<runningService> svc;
+    std::vector<std::thread> helpers;  // joined before the station stops
 
 private:
     std::atomic<bool> monitoring{false};
     std::thread monitorThread;
 
     static sim::stationConfig station();
+};
+
+// The station with the state file of the orders served, as a service cycle keeps it.
+class StateFileStation : public FuelingStation {
+protected:
+    void begin(int orderTimeout = 120);
+    void TearDown() override;
+
+    stateDir stateFiles;
+    std::unique_ptr<azs_apps::durableState> durable;
 };
 
 }  // namespace webtest

@@ -16,14 +16,6 @@ const char* const ACCEPTED = "{\"err\":0,\"msg\":\"Команда на пуск 
 
 class FuelingFlow : public webtest::FuelingStation {
 protected:
-    // Starts the order and lets the driver fill up to the preset and hang up.
-    void fillUp(const order& o)
-    {
-        ASSERT_TRUE(waitStatus(o.trk, 6));
-        pcu.liftNozzle(o.trk);
-        ASSERT_TRUE(waitStatus(o.trk, 9));
-        pcu.hangNozzle(o.trk);
-    }
     bool tagCleared(int trk) { return record(trk).orderId[0] == '\0' && peek(record(trk).tagged) == 0; }
     std::string finalText(const std::vector<sim::platformRequest>& f, const std::string& name)
     {
@@ -112,11 +104,7 @@ TEST_F(FuelingFlow, StartTimeoutDoesNotApply)
         order o;
         o.id = std::string("T-") + std::to_string(trk);
         o.trk = trk++;
-        svc.reset();
-        svc = std::make_unique<webtest::runningService>(webtest::configWith(
-            "\"upstream_key\":\"srv\",\"ctl_key\":\"azs\",\"tmp_path\":\"" + dir.path() +
-            "\",\"ctl_port\":" + std::to_string(pcu.ctlPort()) + ",\"upstream_endpoint\":\"" +
-            platform.baseUrl() + "\",\"order_timeout\":" + std::to_string(r.timeout)));
+        restartService(r.timeout);
         placeOrder(o);
         if (!r.tagTime) tag(o, 0);
         time_t tagged = pcudata::timeSrc().now();
@@ -139,9 +127,7 @@ TEST_F(FuelingFlow, StartTimeoutDoesNotApply)
                       m.end());
             pcu.hangNozzle(o.trk);
         } else {
-            pcu.liftNozzle(o.trk);
-            ASSERT_TRUE(waitStatus(o.trk, 9));
-            pcu.hangNozzle(o.trk);
+            fillUp(o);
         }
         std::vector<sim::platformRequest> f = finals(o.id);
         ASSERT_EQ(f.size(), 1u);
