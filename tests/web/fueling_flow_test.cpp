@@ -135,18 +135,26 @@ TEST_F(FuelingFlow, StartTimeoutDoesNotApply)
     }
 }
 
+// A zero delivery still waits for settlement: it is locked and settled all the same, also when the
+// connection is cut before the payment lock (made again on a new connection) or the lock's answer
+// is lost (recognised on the pump).
 TEST_F(FuelingFlow, DeliveryEndsWithoutCompletion)
 {
+    const char* const zero = "Нулевой объем отпуска. (отмена заказа)";
     struct row {
         const char* what;
         std::function<void(sim::pcuSimulator&)> fault;
         const char* reason;
         bool receipt;
+        const char* cut = "";  // how the connection is cut once the pump is started
     } rows[] = {
-        {"zero volume", [](sim::pcuSimulator& p) { p.setZeroVolume(1, true); },
-         "Нулевой объем отпуска. (отмена заказа)", true},
+        {"zero volume", [](sim::pcuSimulator& p) { p.setZeroVolume(1, true); }, zero, true},
         {"reset mid-delivery", [](sim::pcuSimulator& p) { p.resetAt(1, 2000, 3); },
          "Произошел сброс ТРК в исходное состояние", false},
+        {"zero volume, cut before the lock", [](sim::pcuSimulator& p) { p.setZeroVolume(1, true); }, zero,
+         true, "before"},
+        {"zero volume, the lock's answer lost", [](sim::pcuSimulator& p) { p.setZeroVolume(1, true); }, zero,
+         true, "lost"},
     };
     start();
     int n = 0;
@@ -159,15 +167,22 @@ TEST_F(FuelingFlow, DeliveryEndsWithoutCompletion)
         placeOrder(o);
         ASSERT_EQ(fueling(o).status, 200);
         ASSERT_TRUE(waitStatus(1, 6));
+        if (std::string(r.cut) == "before") pcu.closeOnNext("WPWRK");
+        if (std::string(r.cut) == "lost") cutAfter("WPWRK");
         pcu.liftNozzle(1);
         ASSERT_TRUE(waitStatus(1, 7));
         if (r.receipt) pcu.hangNozzle(1);  // 7 -> 9 -> 11 with nothing delivered
+        finals(o.id);
+        clock.sleepUs(20 * 1000000);  // a second notice would come within the retries' first seconds
         std::vector<sim::platformRequest> f = finals(o.id);
         ASSERT_EQ(f.size(), 1u);
         EXPECT_EQ(f[0].path, "/canceled");
         EXPECT_EQ(field(f[0], "reason"), r.reason);
-        // A zero delivery still waits for settlement: it is locked and settled all the same.
-        EXPECT_EQ(pcu.receivedCommands("PRNQ").size(), r.receipt ? 1u : 0u);
+        EXPECT_EQ(pcu.receivedCommands("PRNQ").size(), r.receipt ? 1u : 0u) << "the delivery is not settled";
+        if (r.receipt) {
+            EXPECT_TRUE(
+                pcu.waitFor([&] { return pcu.needPayFlag(1) == 0 && pcu.lockType(1) == 0; }, WAIT_MS));
+        }
         EXPECT_TRUE(tagCleared(1));
         pcu.setZeroVolume(1, false);
         pcu.hangNozzle(1);

@@ -332,39 +332,4 @@ TEST_F(Recovery, OrderServedByThisProcessIsLeftToItsRequest)
     EXPECT_TRUE(durable->served()->unfinished().empty());
 }
 
-// The cancellation's payment lock (a delivery of nothing still waits for settlement) with the
-// connection cut before the lock and with the lock's answer lost: the lock is made again on a new
-// connection, or recognised on the pump, and the receipt settles the pump.
-TEST_F(Recovery, CancellationPaymentLockWithACutConnection)
-{
-    begin();
-    const char* cuts[] = {"before the lock", "answer lost"};
-    int n = 0;
-    for (const char* cut : cuts) {
-        SCOPED_TRACE(cut);
-        order o;
-        o.id = "Z-" + std::to_string(++n);
-        pcu.setZeroVolume(1, true);
-        placeOrder(o);
-        ASSERT_EQ(fueling(o).status, 200);
-        ASSERT_TRUE(waitStatus(1, 6));
-        if (n == 1)
-            pcu.closeOnNext("WPWRK");
-        else
-            cutAfter("WPWRK");
-        pcu.liftNozzle(1);
-        ASSERT_TRUE(waitStatus(1, 7));
-        pcu.hangNozzle(1);
-        std::vector<sim::platformRequest> f = onlyFinals(o.id);
-        ASSERT_EQ(f.size(), 1u);
-        EXPECT_EQ(field(f[0], "reason"), "Нулевой объем отпуска. (отмена заказа)");
-        EXPECT_EQ(pcu.receivedCommands("PRNQ").size(), static_cast<size_t>(n))
-            << "the delivery is not settled";
-        EXPECT_TRUE(pcu.waitFor([&] { return pcu.needPayFlag(1) == 0 && pcu.lockType(1) == 0; }, WAIT_MS));
-        pcu.setZeroVolume(1, false);
-        pcu.hangNozzle(1);
-        ASSERT_TRUE(waitStatus(1, 3));
-    }
-}
-
 }  // namespace
