@@ -18,39 +18,11 @@
 #include "pcuSimulator.h"
 #include "platformStub.h"
 #include "stateTestSupport.h"
+#include "stationRig.h"
 #include "timeSource.h"
 #include "webTestSupport.h"
 
 namespace webtest {
-
-// Compressed time whose speed can change without the clock jumping, and which can hold the next
-// pause of a given length until the test lets it go (to act at an exact point of a handler).
-class testClock : public pcudata::timeSource {
-public:
-    explicit testClock(double factor);
-    time_t now() override;
-    int64_t nowUs() override;
-    void sleepUs(int64_t us) override;
-    int64_t realWaitUs(int64_t us) override;
-
-    void setFactor(double factor);
-    // The next pause of exactly us nominal microseconds, on whatever thread, waits for release().
-    void holdNext(int64_t us);
-    bool waitHeld(int timeoutMs);
-    void release();
-
-private:
-    std::mutex m;
-    std::condition_variable cv;
-    double factor;
-    int64_t baseReal;
-    int64_t baseNominal;
-    int64_t heldUs = -1;
-    bool holding = false;
-    bool released = false;
-
-    static int64_t realUs();
-};
 
 // What the platform orders; the body of /fueling is made from it.
 struct order {

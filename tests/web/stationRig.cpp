@@ -6,23 +6,94 @@
 
 namespace webtest {
 
-void benchTime::sleepUs(int64_t us)
+// --- testClock ------------------------------------------------------------------------------
+
+testClock::testClock(double f) : factor(f), baseReal(realUs()), baseNominal(realUs()) {}
+
+int64_t testClock::realUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+int64_t testClock::nowUs()
+{
+    std::lock_guard<std::mutex> g(m);
+    return baseNominal + static_cast<int64_t>(static_cast<double>(realUs() - baseReal) * factor);
+}
+
+time_t testClock::now()
+{
+    return static_cast<time_t>(nowUs() / 1000000);
+}
+
+int64_t testClock::realWaitUs(int64_t us)
+{
+    std::lock_guard<std::mutex> g(m);
+    if (us <= 0) return 0;
+    int64_t real = static_cast<int64_t>(static_cast<double>(us) / factor);
+    return real > 0 ? real : 1;
+}
+
+void testClock::sleepUs(int64_t us)
 {
     std::function<void()> during;
     {
-        std::lock_guard<std::mutex> g(m);
-        auto it = hooks.find(us);
-        if (it != hooks.end()) during = it->second;
+        std::unique_lock<std::mutex> g(m);
+        auto hook = hooks.find(us);
+        if (hook != hooks.end()) during = hook->second;
     }
     if (during) during();
-    scaledTimeSource::sleepUs(us);
+    {
+        std::unique_lock<std::mutex> g(m);
+        if (heldUs >= 0 && us == heldUs) {
+            heldUs = -1;
+            holding = true;
+            cv.notify_all();
+            cv.wait(g, [this] { return released; });
+            holding = false;
+            released = false;
+            return;
+        }
+    }
+    timeSource::sleepUs(realWaitUs(us));
 }
 
-void benchTime::onPause(int64_t us, std::function<void()> during)
+void testClock::setFactor(double f)
+{
+    std::lock_guard<std::mutex> g(m);
+    int64_t r = realUs();
+    baseNominal += static_cast<int64_t>(static_cast<double>(r - baseReal) * factor);
+    baseReal = r;
+    factor = f;
+}
+
+void testClock::holdNext(int64_t us)
+{
+    std::lock_guard<std::mutex> g(m);
+    heldUs = us;
+}
+
+bool testClock::waitHeld(int timeoutMs)
+{
+    std::unique_lock<std::mutex> g(m);
+    return cv.wait_for(g, std::chrono::milliseconds(timeoutMs), [this] { return holding; });
+}
+
+void testClock::release()
+{
+    std::lock_guard<std::mutex> g(m);
+    released = true;
+    cv.notify_all();
+}
+
+void testClock::onPause(int64_t us, std::function<void()> during)
 {
     std::lock_guard<std::mutex> g(m);
     hooks[us] = std::move(during);
 }
+
+// --- the rig --------------------------------------------------------------------------------------
 
 sim::stationConfig benchStation()
 {

@@ -13,6 +13,7 @@
 //   rig.pcu.receivedCommands("PWORK");  rig.platform.requestsTo("/completed");
 //   rig.clock.onPause(500000, [&] { ... });           // what happens during a 0.5 s pause
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,18 +30,38 @@
 
 namespace webtest {
 
-// Faster time in which the pauses of one nominal length can stand for what happens meanwhile
-// (the monitor publishing a change, a pump moving on), so that tests need not race the handler.
-class benchTime : public pcudata::scaledTimeSource {
+// Compressed time whose speed can change without the clock jumping. A pause of a given nominal
+// length can stand for what happens meanwhile (the monitor publishing a change, a pump moving on),
+// or be held until the test lets it go, so that tests act at an exact point of a handler instead of
+// racing it.
+class testClock : public pcudata::timeSource {
 public:
-    using scaledTimeSource::scaledTimeSource;
+    explicit testClock(double factor);
+    time_t now() override;
+    int64_t nowUs() override;
     void sleepUs(int64_t us) override;
+    int64_t realWaitUs(int64_t us) override;
+
+    void setFactor(double factor);
+    // The next pause of exactly us nominal microseconds, on whatever thread, waits for release().
+    void holdNext(int64_t us);
+    bool waitHeld(int timeoutMs);
+    void release();
     // `during` runs at the start of every pause of exactly `us` nominal microseconds.
     void onPause(int64_t us, std::function<void()> during);
 
 private:
     std::mutex m;
+    std::condition_variable cv;
+    double factor;
+    int64_t baseReal;
+    int64_t baseNominal;
+    int64_t heldUs = -1;
+    bool holding = false;
+    bool released = false;
     std::map<int64_t, std::function<void()>> hooks;
+
+    static int64_t realUs();
 };
 
 // A quiet station: 2 ms ticks, 500 ml per tick, no simulated driver, no periodic repeats.
@@ -83,7 +104,7 @@ public:
         return testsupport::waitFor(cond, timeoutMs, 1);
     }
 
-    benchTime clock;  // first: it outlives every thread that sleeps on it
+    testClock clock;  // first: it outlives every thread that sleeps on it
     pcudata::timeSourceGuard clockGuard{&clock};
     logCapture logs;
     tempDir dir;
