@@ -37,14 +37,7 @@ void FuelingStation::start(int orderTimeout, const std::string& fuelwebMembers)
 {
     ASSERT_EQ(pcu.start(), 0);
     ASSERT_EQ(platform.start(), 0);
-    mon.setIpcPath(dir.keyFile());
-    ASSERT_EQ(mon.shmInit(), 0);
-    mon.sock().setHost("127.0.0.1");
-    mon.sock().setPort(static_cast<uint32_t>(pcu.monPort()));
-    monitoring = true;
-    monitorThread = std::thread([this] {
-        while (monitoring) mon.runPass();
-    });
+    pumps = std::make_unique<pumpFollower>(dir.keyFile(), pcu);
     restartService(orderTimeout, fuelwebMembers);
     ASSERT_TRUE(waitRecord(4, [](const pcudata::trkState_t& r) { return pcudata::peek(r.trk) == 4; }));
 }
@@ -63,8 +56,7 @@ void FuelingStation::TearDown()
 {
     for (std::thread& t : helpers) t.join();
     svc.reset();  // waits for the requests still running
-    monitoring = false;
-    if (monitorThread.joinable()) monitorThread.join();
+    pumps.reset();
     platform.stop();
     pcu.stop();
 }
@@ -90,7 +82,7 @@ void FuelingStation::tagFinished(const order& o)
 void FuelingStation::tag(const order& o, int64_t tagTime)
 {
     pcudata::trkState_t& rec = record(o.trk);
-    ASSERT_TRUE(mon.lockTrkPtr(&rec));
+    ASSERT_TRUE(pumps->mon.lockTrkPtr(&rec));
     pcudata::pokeText(rec.orderId, o.id);
     pcudata::pokeText(rec.clientKey, o.client);
     pcudata::poke(rec.tagged, 1);
@@ -98,7 +90,7 @@ void FuelingStation::tag(const order& o, int64_t tagTime)
     pcudata::poke(rec.tagTime, tagTime < 0 ? now : static_cast<int32_t>(tagTime));
     pcudata::poke(rec.notifyTime, now);
     pcudata::poke(rec.notifyDue, 0);
-    mon.unlockTrkPtr(&rec);
+    pumps->mon.unlockTrkPtr(&rec);
 }
 
 void FuelingStation::fillUp(const order& o)

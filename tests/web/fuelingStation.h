@@ -75,7 +75,7 @@ protected:
 
     bool waitRecord(int trk, const std::function<bool(const pcudata::trkState_t&)>& cond);
     bool waitStatus(int trk, int status);
-    pcudata::trkState_t& record(int trk) { return *mon.getTrkState(trk); }
+    pcudata::trkState_t& record(int trk) { return *pumps->mon.getTrkState(trk); }
     // A controller session of the test itself (to stop a pump as a till would).
     int stopFromTill(int trk);
 
@@ -85,14 +85,11 @@ protected:
     tempDir dir;
     sim::pcuSimulator pcu{station()};
     sim::platformStub platform;
-    pcudata::pcuMonitor mon;
+    std::unique_ptr<pumpFollower> pumps;
     std::unique_ptr<runningService> svc;
     std::vector<std::thread> helpers;  // joined before the station stops
 
 private:
-    std::atomic<bool> monitoring{false};
-    std::thread monitorThread;
-
     static sim::stationConfig station();
 };
 

@@ -93,6 +93,25 @@ void testClock::onPause(int64_t us, std::function<void()> during)
     hooks[us] = std::move(during);
 }
 
+pumpFollower::pumpFollower(const std::string& keyFile, sim::pcuSimulator& p) : pcu(p)
+{
+    mon.setIpcPath(keyFile);
+    if (mon.shmInit() != 0) ADD_FAILURE() << "the monitor can't attach the pump table";
+    mon.sock().setHost("127.0.0.1");
+    mon.sock().setPort(static_cast<uint32_t>(pcu.monPort()));
+    loop = std::thread([this] {
+        while (!stopping) mon.runPass();
+    });
+}
+
+pumpFollower::~pumpFollower()
+{
+    stopping = true;
+    pcu.closeMonitorConnections();  // ends the read the loop is waiting in
+    loop.join();
+    mon.shmStop();
+}
+
 // --- the rig --------------------------------------------------------------------------------------
 
 sim::stationConfig benchStation()
@@ -124,12 +143,7 @@ stationRig::stationRig(const rigOptions& opt) : clock(opt.timeFactor), pcu(opt.s
 
 stationRig::~stationRig()
 {
-    if (monitor) {
-        stopping = true;
-        pcu.closeMonitorConnections();  // ends the read the loop is waiting in
-        monitorLoop.join();
-        monitor->shmStop();
-    }
+    follower.reset();
     svc.reset();
     platform.stop();
     pcu.stop();
@@ -144,14 +158,7 @@ httpReply stationRig::send(const std::string& method, const std::string& endpoin
 
 void stationRig::followController()
 {
-    monitor = std::make_unique<pcudata::pcuMonitor>();
-    monitor->setIpcPath(dir.keyFile());
-    if (monitor->shmInit() != 0) ADD_FAILURE() << "the monitor can't attach the pump table";
-    monitor->sock().setHost("127.0.0.1");
-    monitor->sock().setPort(static_cast<uint32_t>(pcu.monPort()));
-    monitorLoop = std::thread([this] {
-        while (!stopping) monitor->runPass();
-    });
+    follower = std::make_unique<pumpFollower>(dir.keyFile(), pcu);
 }
 
 }  // namespace webtest

@@ -67,6 +67,23 @@ private:
 // A quiet station: 2 ms ticks, 500 ml per tick, no simulated driver, no periodic repeats.
 sim::stationConfig benchStation();
 
+// The monitor daemon's loop in this process: the pump table of the key file follows what the
+// simulated controller reports, until the object goes.
+class pumpFollower {
+public:
+    pumpFollower(const std::string& keyFile, sim::pcuSimulator& pcu);
+    ~pumpFollower();
+    pumpFollower(const pumpFollower&) = delete;
+    pumpFollower& operator=(const pumpFollower&) = delete;
+
+    pcudata::pcuMonitor mon;
+
+private:
+    sim::pcuSimulator& pcu;
+    std::atomic<bool> stopping{false};
+    std::thread loop;
+};
+
 struct rigOptions {
     // "fuelweb" members as JSON text; they replace the rig's own (keys, ports, tmp_path).
     std::map<std::string, std::string> fuelweb;
@@ -114,9 +131,7 @@ public:
     std::unique_ptr<runningService> svc;
 
 private:
-    std::unique_ptr<pcudata::pcuMonitor> monitor;
-    std::thread monitorLoop;
-    std::atomic<bool> stopping{false};
+    std::unique_ptr<pumpFollower> follower;
 };
 
 }  // namespace webtest
