@@ -23,42 +23,30 @@ std::string order::body() const
 
 // --- the station --------------------------------------------------------------------------------
 
-sim::stationConfig FuelingStation::station()
+rigOptions FuelingStation::options()
 {
-    sim::stationConfig cfg = sim::defaultStation();
-    cfg.tickMs = 5;
-    cfg.flowMlPerTick = 100;
-    cfg.repeatMs = 0;
-    cfg.autoDriverTicks = 0;  // the tests move the nozzles
-    return cfg;
+    rigOptions o;
+    o.station.tickMs = 5;
+    o.station.flowMlPerTick = 100;
+    o.timeFactor = SPEED;
+    o.serve = false;
+    return o;
 }
 
-void FuelingStation::start(int orderTimeout, const std::string& fuelwebMembers)
+FuelingStation::FuelingStation() : stationRig(options()) {}
+
+void FuelingStation::start(int orderTimeout, std::map<std::string, std::string> fuelweb)
 {
-    ASSERT_EQ(pcu.start(), 0);
-    ASSERT_EQ(platform.start(), 0);
-    pumps = std::make_unique<pumpFollower>(dir.keyFile(), pcu);
-    restartService(orderTimeout, fuelwebMembers);
+    fuelweb["order_timeout"] = std::to_string(orderTimeout);
+    serve(fuelweb);
+    followController();
     ASSERT_TRUE(waitRecord(4, [](const pcudata::trkState_t& r) { return pcudata::peek(r.trk) == 4; }));
-}
-
-void FuelingStation::restartService(int orderTimeout, const std::string& fuelwebMembers)
-{
-    svc.reset();
-    std::string members = "\"upstream_key\":\"srv\",\"ctl_key\":\"azs\",\"tmp_path\":\"" + dir.path() +
-                          "\",\"ctl_port\":" + std::to_string(pcu.ctlPort()) + ",\"upstream_endpoint\":\"" +
-                          platform.baseUrl() + "\",\"order_timeout\":" + std::to_string(orderTimeout);
-    if (!fuelwebMembers.empty()) members += "," + fuelwebMembers;
-    svc = std::make_unique<runningService>(configWith(members));
 }
 
 void FuelingStation::TearDown()
 {
     for (std::thread& t : helpers) t.join();
     svc.reset();  // waits for the requests still running
-    pumps.reset();
-    platform.stop();
-    pcu.stop();
 }
 
 void FuelingStation::placeOrder(const order& o)
@@ -82,7 +70,7 @@ void FuelingStation::tagFinished(const order& o)
 void FuelingStation::tag(const order& o, int64_t tagTime)
 {
     pcudata::trkState_t& rec = record(o.trk);
-    ASSERT_TRUE(pumps->mon.lockTrkPtr(&rec));
+    ASSERT_TRUE(follower->mon.lockTrkPtr(&rec));
     pcudata::pokeText(rec.orderId, o.id);
     pcudata::pokeText(rec.clientKey, o.client);
     pcudata::poke(rec.tagged, 1);
@@ -90,7 +78,7 @@ void FuelingStation::tag(const order& o, int64_t tagTime)
     pcudata::poke(rec.tagTime, tagTime < 0 ? now : static_cast<int32_t>(tagTime));
     pcudata::poke(rec.notifyTime, now);
     pcudata::poke(rec.notifyDue, 0);
-    pumps->mon.unlockTrkPtr(&rec);
+    follower->mon.unlockTrkPtr(&rec);
 }
 
 void FuelingStation::fillUp(const order& o)

@@ -4,23 +4,16 @@
 // free port, all on a compressed clock. Orders are placed on the pumps as /order places them.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <condition_variable>
+#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "durableState.h"
 #include "pcuControl.h"
-#include "pcuMonitor.h"
-#include "pcuSimulator.h"
-#include "platformStub.h"
 #include "stateTestSupport.h"
 #include "stationRig.h"
-#include "timeSource.h"
-#include "webTestSupport.h"
 
 namespace webtest {
 
@@ -39,15 +32,15 @@ struct order {
     std::string body() const;
 };
 
-class FuelingStation : public ::testing::Test {
+// The rig with the monitor loop, a slower flow and the service's order timeout set by the test.
+class FuelingStation : public ::testing::Test, public stationRig {
 protected:
     static constexpr double SPEED = 50;  // nominal seconds per real second
     static constexpr int WAIT_MS = 30000;
 
-    // fuelwebMembers: further "fuelweb" keys, e.g. "\"ctl_overfill_lock_allow\":true".
-    void start(int orderTimeout = 120, const std::string& fuelwebMembers = "");
-    // A new service on the same station, e.g. with another order timeout.
-    void restartService(int orderTimeout, const std::string& fuelwebMembers = "");
+    FuelingStation();
+    // fuelweb: further "fuelweb" keys as JSON text, e.g. {"ctl_overfill_lock_allow", "true"}.
+    void start(int orderTimeout = 120, std::map<std::string, std::string> fuelweb = {});
     void TearDown() override;
 
     // /order's reservation road: the pump is reserved with the controller, and its record carries
@@ -75,22 +68,14 @@ protected:
 
     bool waitRecord(int trk, const std::function<bool(const pcudata::trkState_t&)>& cond);
     bool waitStatus(int trk, int status);
-    pcudata::trkState_t& record(int trk) { return *pumps->mon.getTrkState(trk); }
+    pcudata::trkState_t& record(int trk) { return pump(trk); }
     // A controller session of the test itself (to stop a pump as a till would).
     int stopFromTill(int trk);
 
-    testClock clock{SPEED};
-    pcudata::timeSourceGuard guard{&clock};
-    logCapture logs;
-    tempDir dir;
-    sim::pcuSimulator pcu{station()};
-    sim::platformStub platform;
-    std::unique_ptr<pumpFollower> pumps;
-    std::unique_ptr<runningService> svc;
     std::vector<std::thread> helpers;  // joined before the station stops
 
 private:
-    static sim::stationConfig station();
+    static rigOptions options();
 };
 
 // The station with the state file of the orders served, as a service cycle keeps it.

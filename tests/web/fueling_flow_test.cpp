@@ -104,7 +104,7 @@ TEST_F(FuelingFlow, StartTimeoutDoesNotApply)
         order o;
         o.id = std::string("T-") + std::to_string(trk);
         o.trk = trk++;
-        restartService(r.timeout);
+        serve({{"order_timeout", std::to_string(r.timeout)}});
         placeOrder(o);
         if (!r.tagTime) tag(o, 0);
         time_t tagged = pcudata::timeSrc().now();
@@ -284,8 +284,9 @@ TEST_F(FuelingFlow, OverfillLocksThePumpOnlyBeyondTheLimit)
         {2, 10.0, 501, 1},
         {3, 4.999, 1000, 0},
     };
-    start(120,
-          "\"ctl_overfill_lock_allow\":true,\"ctl_overfill_lock\":0.5,\"ctl_overfill_lock_min_order\":5.0");
+    start(120, {{"ctl_overfill_lock_allow", "true"},
+                {"ctl_overfill_lock", "0.5"},
+                {"ctl_overfill_lock_min_order", "5.0"}});
     for (const row& r : rows) {
         order o;
         o.id = "O-" + std::to_string(r.trk);

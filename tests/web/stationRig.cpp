@@ -128,6 +128,12 @@ stationRig::stationRig(const rigOptions& opt) : clock(opt.timeFactor), pcu(opt.s
 {
     if (pcu.start() != 0) ADD_FAILURE() << "the simulated controller does not start";
     if (platform.start() != 0) ADD_FAILURE() << "the platform stub does not start";
+    if (opt.serve) serve(opt.fuelweb);
+}
+
+void stationRig::serve(const std::map<std::string, std::string>& fuelweb)
+{
+    svc.reset();
     std::map<std::string, std::string> members = {
         {"upstream_key", "\"srv\""},
         {"ctl_key", "\"azs\""},
@@ -135,7 +141,7 @@ stationRig::stationRig(const rigOptions& opt) : clock(opt.timeFactor), pcu(opt.s
         {"ctl_port", std::to_string(pcu.ctlPort())},
         {"upstream_endpoint", "\"" + platform.baseUrl() + "\""},
     };
-    for (const auto& m : opt.fuelweb) members[m.first] = m.second;
+    for (const auto& m : fuelweb) members[m.first] = m.second;
     std::string text;
     for (const auto& m : members) text += (text.empty() ? "\"" : ",\"") + m.first + "\":" + m.second;
     svc = std::make_unique<runningService>(configWith(text));

@@ -90,6 +90,7 @@ struct rigOptions {
     sim::stationConfig station = benchStation();
     // Nominal seconds per real second. 100 makes the controller's 10 s read budget 100 ms.
     double timeFactor = 100;
+    bool serve = true;  // false: the test starts the service with serve()
 };
 
 class stationRig {
@@ -113,6 +114,8 @@ public:
     pcudata::trkState_t& publish(int n, int status = 3) { return seg.publish(n, status); }
     pcudata::pcuStatus_t& controller() { return seg.controller(); }
 
+    // (Re)starts the service on the rig's own "fuelweb" members and these.
+    void serve(const std::map<std::string, std::string>& fuelweb);
     // From now on the monitor loop publishes what the simulated controller reports.
     void followController();
     // Polls cond every millisecond for up to timeoutMs real milliseconds.
@@ -129,8 +132,6 @@ public:
     sim::pcuSimulator pcu;
     sim::platformStub platform;
     std::unique_ptr<runningService> svc;
-
-private:
     std::unique_ptr<pumpFollower> follower;
 };
 
