@@ -2,11 +2,7 @@
 // What the web tests share: a temporary directory that holds the segment's key file (and removes
 // the segment with it), a log capture, a service running in this process on a free loopback port,
 // and a small HTTP client.
-#include <Poco/Channel.h>
-#include <Poco/Message.h>
-
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
