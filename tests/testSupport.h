@@ -8,11 +8,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "timeSource.h"
 
@@ -53,6 +56,17 @@ public:
     void advanceSec(int64_t s) { us += s * 1000000; }
     int64_t us = 1700000000LL * 1000000;
 };
+
+// Polls cond every pollMs real milliseconds for up to timeoutMs; false when it never held.
+inline bool waitFor(const std::function<bool()>& cond, int timeoutMs = 10000, int pollMs = 2)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+    }
+    return true;
+}
 
 // The whole file, or empty when it cannot be read.
 inline std::string readFile(const std::string& path)

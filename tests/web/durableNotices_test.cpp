@@ -13,6 +13,7 @@
 #include "platformStub.h"
 #include "processToken.h"
 #include "stateTestSupport.h"
+#include "testSupport.h"
 #include "webConfig.h"
 #include "webTestSupport.h"
 
@@ -26,15 +27,7 @@ using azs_apps::upstream::settings;
 constexpr int64_t SECOND_US = 1000000;
 constexpr int64_t RESEND_US = 600 * SECOND_US;
 
-bool waitFor(const std::function<bool()>& cond, int timeoutMs = 10000)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using testsupport::waitFor;
 
 // What the platform saw: when (on the clock of the test) and what it answered.
 struct arrival {

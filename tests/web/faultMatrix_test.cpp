@@ -8,67 +8,27 @@
 
 #include <iostream>
 
-#include "durableState.h"
 #include "fuelingStation.h"
 #include "monitor/processRunner.h"
-#include "stateTestSupport.h"
-#include "webConfig.h"
 
 using webtest::order;
 
 namespace {
 
-class FaultMatrix : public webtest::FuelingStation {
+class FaultMatrix : public webtest::StateFileStation {
 protected:
-    webtest::stateDir state;
-    std::unique_ptr<azs_apps::durableState> durable;
-    std::vector<std::thread> helpers;
-
-    void begin()
-    {
-        start();
-        durable = std::make_unique<azs_apps::durableState>(
-            azs_apps::webConfig::fromText("{\"fuelweb\":{\"state_path\":\"" + state.file() +
-                                          "\",\"upstream_endpoint\":\"" + platform.baseUrl() + "\"}}"));
-        ASSERT_TRUE(durable->ready());
-    }
-    void TearDown() override
-    {
-        for (std::thread& t : helpers) t.join();
-        FuelingStation::TearDown();
-        durable.reset();
-    }
-
     webtest::httpReply placeRealOrder(const order& o)
     {
         return webtest::httpPost(svc->port(), "/api/fuelweb/order?apikey=" + o.apikey(), "application/json",
                                  o.body());
     }
 
-    // The command goes through to the controller, and the connection is cut before its answer.
-    void cutAfter(const std::string& cmd)
-    {
-        const size_t before = pcu.receivedCommands(cmd).size();
-        pcu.dropNext(cmd);
-        helpers.emplace_back([this, cmd, before] {
-            if (pcu.waitFor([&] { return pcu.receivedCommands(cmd).size() > before; }, WAIT_MS))
-                pcu.closeControlConnections();
-        });
-    }
     // The connection is cut once the pump delivers.
     void cutWhileDelivering(int trk)
     {
         helpers.emplace_back([this, trk] {
             if (waitStatus(trk, 7)) pcu.closeControlConnections();
         });
-    }
-
-    void fillUp(const order& o)
-    {
-        ASSERT_TRUE(waitStatus(o.trk, 6));
-        pcu.liftNozzle(o.trk);
-        ASSERT_TRUE(waitStatus(o.trk, 9));
-        pcu.hangNozzle(o.trk);
     }
 };
 
@@ -84,14 +44,14 @@ TEST_F(FaultMatrix, JournalOfACompleteOrderListsItsDecisionsInOrder)
     ASSERT_EQ(finals(o.id).size(), 1u);
     ASSERT_TRUE(pcu.waitFor(
         [&] {
-            return webtest::entriesOf(state.file(), o.id).size() == 1 &&
-                   webtest::entriesOf(state.file(), o.id)[0].state == "delivered";
+            return webtest::entriesOf(stateFiles.file(), o.id).size() == 1 &&
+                   webtest::entriesOf(stateFiles.file(), o.id)[0].state == "delivered";
         },
         WAIT_MS));
     durable->flushJournal();
 
     std::vector<std::string> kinds;
-    for (const azs_apps::state::journalRow& r : webtest::journalOf(state.file(), o.id)) {
+    for (const azs_apps::state::journalRow& r : webtest::journalOf(stateFiles.file(), o.id)) {
         EXPECT_EQ(r.pump, 1) << r.kind;
         if (kinds.empty() || kinds.back() != r.kind) kinds.push_back(r.kind);  // volume counts in a row
     }
@@ -99,7 +59,7 @@ TEST_F(FaultMatrix, JournalOfACompleteOrderListsItsDecisionsInOrder)
                                                "completed", "notice_delivered"}));
 
     montest::processResult shown = montest::runProcess(
-        {montest::binDir() + "/app-azs/src/fuelwebctl", "--state", state.file(), "order", o.id});
+        {montest::binDir() + "/app-azs/src/fuelwebctl", "--state", stateFiles.file(), "order", o.id});
     EXPECT_EQ(shown.status, 0) << shown.err;
     const std::string expected[] = {
         "Заказ 'A-1'\n",
@@ -187,7 +147,7 @@ TEST_P(ConnectionCut, OrderEndsWithOneFinalNoticeAndThePumpSettled)
     EXPECT_TRUE(waitStatus(1, 3)) << "the pump is not idle\n" << handlerLog();
     EXPECT_TRUE(pcu.waitFor([&] { return pcu.needPayFlag(1) == 0 && pcu.lockType(1) == 0; }, WAIT_MS))
         << "the delivery is not settled";
-    auto kept = webtest::entriesOf(state.file(), o.id);
+    auto kept = webtest::entriesOf(stateFiles.file(), o.id);
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(kept[0].state, "delivered");
 }

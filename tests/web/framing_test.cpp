@@ -176,7 +176,7 @@ TEST_F(Framing, EveryCaseGetsItsStatusConnectionAndBody)
         SCOPED_TRACE(c.name);
         int callsBefore = svc->routes.echoCalls;
         webtest::rawClient client(svc->port());
-        ASSERT_TRUE(client.ok());
+        ASSERT_TRUE(client.connected());
         client.send(c.request);
         if (c.halfClose) client.endSending();
         webtest::rawAnswer a = client.read();

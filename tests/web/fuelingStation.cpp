@@ -5,82 +5,9 @@
 #include <sstream>
 
 #include "watchedOrders.h"
+#include "webConfig.h"
 
 namespace webtest {
-
-// --- testClock ----------------------------------------------------------------------------------
-
-testClock::testClock(double f) : factor(f), baseReal(realUs()), baseNominal(realUs()) {}
-
-int64_t testClock::realUs()
-{
-    using namespace std::chrono;
-    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-int64_t testClock::nowUs()
-{
-    std::lock_guard<std::mutex> g(m);
-    return baseNominal + static_cast<int64_t>(static_cast<double>(realUs() - baseReal) * factor);
-}
-
-time_t testClock::now()
-{
-    return static_cast<time_t>(nowUs() / 1000000);
-}
-
-int64_t testClock::realWaitUs(int64_t us)
-{
-    std::lock_guard<std::mutex> g(m);
-    if (us <= 0) return 0;
-    int64_t real = static_cast<int64_t>(static_cast<double>(us) / factor);
-    return real > 0 ? real : 1;
-}
-
-void testClock::sleepUs(int64_t us)
-{
-    {
-        std::unique_lock<std::mutex> g(m);
-        if (heldUs >= 0 && us == heldUs) {
-            heldUs = -1;
-            holding = true;
-            cv.notify_all();
-            cv.wait(g, [this] { return released; });
-            holding = false;
-            released = false;
-            return;
-        }
-    }
-    timeSource::sleepUs(realWaitUs(us));
-}
-
-void testClock::setFactor(double f)
-{
-    std::lock_guard<std::mutex> g(m);
-    int64_t r = realUs();
-    baseNominal += static_cast<int64_t>(static_cast<double>(r - baseReal) * factor);
-    baseReal = r;
-    factor = f;
-}
-
-void testClock::holdNext(int64_t us)
-{
-    std::lock_guard<std::mutex> g(m);
-    heldUs = us;
-}
-
-bool testClock::waitHeld(int timeoutMs)
-{
-    std::unique_lock<std::mutex> g(m);
-    return cv.wait_for(g, std::chrono::milliseconds(timeoutMs), [this] { return holding; });
-}
-
-void testClock::release()
-{
-    std::lock_guard<std::mutex> g(m);
-    released = true;
-    cv.notify_all();
-}
 
 // --- order --------------------------------------------------------------------------------------
 
@@ -96,43 +23,30 @@ std::string order::body() const
 
 // --- the station --------------------------------------------------------------------------------
 
-sim::stationConfig FuelingStation::station()
+rigOptions FuelingStation::options()
 {
-    sim::stationConfig cfg = sim::defaultStation();
-    cfg.tickMs = 5;
-    cfg.flowMlPerTick = 100;
-    cfg.repeatMs = 0;
-    cfg.autoDriverTicks = 0;  // the tests move the nozzles
-    return cfg;
+    rigOptions o;
+    o.station.tickMs = 5;
+    o.station.flowMlPerTick = 100;
+    o.timeFactor = SPEED;
+    o.serve = false;
+    return o;
 }
 
-void FuelingStation::start(int orderTimeout, const std::string& fuelwebMembers)
+FuelingStation::FuelingStation() : stationRig(options()) {}
+
+void FuelingStation::start(int orderTimeout, std::map<std::string, std::string> fuelweb)
 {
-    ASSERT_EQ(pcu.start(), 0);
-    ASSERT_EQ(platform.start(), 0);
-    mon.setIpcPath(dir.keyFile());
-    ASSERT_EQ(mon.shmInit(), 0);
-    mon.sock().setHost("127.0.0.1");
-    mon.sock().setPort(static_cast<uint32_t>(pcu.monPort()));
-    monitoring = true;
-    monitorThread = std::thread([this] {
-        while (monitoring) mon.runPass();
-    });
-    std::string members = "\"upstream_key\":\"srv\",\"ctl_key\":\"azs\",\"tmp_path\":\"" + dir.path() +
-                          "\",\"ctl_port\":" + std::to_string(pcu.ctlPort()) + ",\"upstream_endpoint\":\"" +
-                          platform.baseUrl() + "\",\"order_timeout\":" + std::to_string(orderTimeout);
-    if (!fuelwebMembers.empty()) members += "," + fuelwebMembers;
-    svc = std::make_unique<runningService>(configWith(members));
+    fuelweb["order_timeout"] = std::to_string(orderTimeout);
+    serve(fuelweb);
+    followController();
     ASSERT_TRUE(waitRecord(4, [](const pcudata::trkState_t& r) { return pcudata::peek(r.trk) == 4; }));
 }
 
 void FuelingStation::TearDown()
 {
+    for (std::thread& t : helpers) t.join();
     svc.reset();  // waits for the requests still running
-    monitoring = false;
-    if (monitorThread.joinable()) monitorThread.join();
-    platform.stop();
-    pcu.stop();
 }
 
 void FuelingStation::placeOrder(const order& o)
@@ -156,7 +70,7 @@ void FuelingStation::tagFinished(const order& o)
 void FuelingStation::tag(const order& o, int64_t tagTime)
 {
     pcudata::trkState_t& rec = record(o.trk);
-    ASSERT_TRUE(mon.lockTrkPtr(&rec));
+    ASSERT_TRUE(follower->mon.lockTrkPtr(&rec));
     pcudata::pokeText(rec.orderId, o.id);
     pcudata::pokeText(rec.clientKey, o.client);
     pcudata::poke(rec.tagged, 1);
@@ -164,7 +78,25 @@ void FuelingStation::tag(const order& o, int64_t tagTime)
     pcudata::poke(rec.tagTime, tagTime < 0 ? now : static_cast<int32_t>(tagTime));
     pcudata::poke(rec.notifyTime, now);
     pcudata::poke(rec.notifyDue, 0);
-    mon.unlockTrkPtr(&rec);
+    follower->mon.unlockTrkPtr(&rec);
+}
+
+void FuelingStation::fillUp(const order& o)
+{
+    ASSERT_TRUE(waitStatus(o.trk, 6));
+    pcu.liftNozzle(o.trk);
+    ASSERT_TRUE(waitStatus(o.trk, 9));
+    pcu.hangNozzle(o.trk);
+}
+
+void FuelingStation::cutAfter(const std::string& cmd)
+{
+    const size_t before = pcu.receivedCommands(cmd).size();
+    pcu.dropNext(cmd);
+    helpers.emplace_back([this, cmd, before] {
+        if (pcu.waitFor([&] { return pcu.receivedCommands(cmd).size() > before; }, WAIT_MS))
+            pcu.closeControlConnections();
+    });
 }
 
 httpReply FuelingStation::fueling(const order& o)
@@ -230,6 +162,23 @@ int FuelingStation::stopFromTill(int trk)
     pcudata::cntlMsgResult res;
     int err = 0;
     return ctl.stop_trk(trk, "", res, err);
+}
+
+// --- the station with its state file --------------------------------------------------------------
+
+void StateFileStation::begin(int orderTimeout)
+{
+    start(orderTimeout);
+    durable = std::make_unique<azs_apps::durableState>(
+        azs_apps::webConfig::fromText("{\"fuelweb\":{\"state_path\":\"" + stateFiles.file() +
+                                      "\",\"upstream_endpoint\":\"" + platform.baseUrl() + "\"}}"));
+    ASSERT_TRUE(durable->ready());
+}
+
+void StateFileStation::TearDown()
+{
+    FuelingStation::TearDown();
+    durable.reset();
 }
 
 }  // namespace webtest

@@ -4,51 +4,18 @@
 // free port, all on a compressed clock. Orders are placed on the pumps as /order places them.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <condition_variable>
+#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "durableState.h"
 #include "pcuControl.h"
-#include "pcuMonitor.h"
-#include "pcuSimulator.h"
-#include "platformStub.h"
-#include "timeSource.h"
-#include "webTestSupport.h"
+#include "stateTestSupport.h"
+#include "stationRig.h"
 
 namespace webtest {
-
-// Compressed time whose speed can change without the clock jumping, and which can hold the next
-// pause of a given length until the test lets it go (to act at an exact point of a handler).
-class testClock : public pcudata::timeSource {
-public:
-    explicit testClock(double factor);
-    time_t now() override;
-    int64_t nowUs() override;
-    void sleepUs(int64_t us) override;
-    int64_t realWaitUs(int64_t us) override;
-
-    void setFactor(double factor);
-    // The next pause of exactly us nominal microseconds, on whatever thread, waits for release().
-    void holdNext(int64_t us);
-    bool waitHeld(int timeoutMs);
-    void release();
-
-private:
-    std::mutex m;
-    std::condition_variable cv;
-    double factor;
-    int64_t baseReal;
-    int64_t baseNominal;
-    int64_t heldUs = -1;
-    bool holding = false;
-    bool released = false;
-
-    static int64_t realUs();
-};
 
 // What the platform orders; the body of /fueling is made from it.
 struct order {
@@ -65,13 +32,15 @@ struct order {
     std::string body() const;
 };
 
-class FuelingStation : public ::testing::Test {
+// The rig with the monitor loop, a slower flow and the service's order timeout set by the test.
+class FuelingStation : public ::testing::Test, public stationRig {
 protected:
     static constexpr double SPEED = 50;  // nominal seconds per real second
     static constexpr int WAIT_MS = 30000;
 
-    // fuelwebMembers: further "fuelweb" keys, e.g. "\"ctl_overfill_lock_allow\":true".
-    void start(int orderTimeout = 120, const std::string& fuelwebMembers = "");
+    FuelingStation();
+    // fuelweb: further "fuelweb" keys as JSON text, e.g. {"ctl_overfill_lock_allow", "true"}.
+    void start(int orderTimeout = 120, std::map<std::string, std::string> fuelweb = {});
     void TearDown() override;
 
     // /order's reservation road: the pump is reserved with the controller, and its record carries
@@ -81,6 +50,11 @@ protected:
     void tagFinished(const order& o);
     // Tags the record as /order does; tagTime as given (-1: now).
     void tag(const order& o, int64_t tagTime = -1);
+
+    // The order's pump started: the driver fills up to the preset and hangs up.
+    void fillUp(const order& o);
+    // The command goes through to the controller, and the connection is cut before its answer.
+    void cutAfter(const std::string& cmd);
 
     httpReply fueling(const order& o);
     httpReply cancel(const std::string& apikey, const std::string& orderId);
@@ -94,24 +68,24 @@ protected:
 
     bool waitRecord(int trk, const std::function<bool(const pcudata::trkState_t&)>& cond);
     bool waitStatus(int trk, int status);
-    pcudata::trkState_t& record(int trk) { return *mon.getTrkState(trk); }
+    pcudata::trkState_t& record(int trk) { return pump(trk); }
     // A controller session of the test itself (to stop a pump as a till would).
     int stopFromTill(int trk);
 
-    testClock clock{SPEED};
-    pcudata::timeSourceGuard guard{&clock};
-    logCapture logs;
-    tempDir dir;
-    sim::pcuSimulator pcu{station()};
-    sim::platformStub platform;
-    pcudata::pcuMonitor mon;
-    std::unique_ptr<runningService> svc;
+    std::vector<std::thread> helpers;  // joined before the station stops
 
 private:
-    std::atomic<bool> monitoring{false};
-    std::thread monitorThread;
+    static rigOptions options();
+};
 
-    static sim::stationConfig station();
+// The station with the state file of the orders served, as a service cycle keeps it.
+class StateFileStation : public FuelingStation {
+protected:
+    void begin(int orderTimeout = 120);
+    void TearDown() override;
+
+    stateDir stateFiles;
+    std::unique_ptr<azs_apps::durableState> durable;
 };
 
 }  // namespace webtest

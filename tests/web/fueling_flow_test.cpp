@@ -16,14 +16,6 @@ const char* const ACCEPTED = "{\"err\":0,\"msg\":\"Команда на пуск 
 
 class FuelingFlow : public webtest::FuelingStation {
 protected:
-    // Starts the order and lets the driver fill up to the preset and hang up.
-    void fillUp(const order& o)
-    {
-        ASSERT_TRUE(waitStatus(o.trk, 6));
-        pcu.liftNozzle(o.trk);
-        ASSERT_TRUE(waitStatus(o.trk, 9));
-        pcu.hangNozzle(o.trk);
-    }
     bool tagCleared(int trk) { return record(trk).orderId[0] == '\0' && peek(record(trk).tagged) == 0; }
     std::string finalText(const std::vector<sim::platformRequest>& f, const std::string& name)
     {
@@ -112,11 +104,7 @@ TEST_F(FuelingFlow, StartTimeoutDoesNotApply)
         order o;
         o.id = std::string("T-") + std::to_string(trk);
         o.trk = trk++;
-        svc.reset();
-        svc = std::make_unique<webtest::runningService>(webtest::configWith(
-            "\"upstream_key\":\"srv\",\"ctl_key\":\"azs\",\"tmp_path\":\"" + dir.path() +
-            "\",\"ctl_port\":" + std::to_string(pcu.ctlPort()) + ",\"upstream_endpoint\":\"" +
-            platform.baseUrl() + "\",\"order_timeout\":" + std::to_string(r.timeout)));
+        serve({{"order_timeout", std::to_string(r.timeout)}});
         placeOrder(o);
         if (!r.tagTime) tag(o, 0);
         time_t tagged = pcudata::timeSrc().now();
@@ -139,9 +127,7 @@ TEST_F(FuelingFlow, StartTimeoutDoesNotApply)
                       m.end());
             pcu.hangNozzle(o.trk);
         } else {
-            pcu.liftNozzle(o.trk);
-            ASSERT_TRUE(waitStatus(o.trk, 9));
-            pcu.hangNozzle(o.trk);
+            fillUp(o);
         }
         std::vector<sim::platformRequest> f = finals(o.id);
         ASSERT_EQ(f.size(), 1u);
@@ -149,18 +135,26 @@ TEST_F(FuelingFlow, StartTimeoutDoesNotApply)
     }
 }
 
+// A zero delivery still waits for settlement: it is locked and settled all the same, also when the
+// connection is cut before the payment lock (made again on a new connection) or the lock's answer
+// is lost (recognised on the pump).
 TEST_F(FuelingFlow, DeliveryEndsWithoutCompletion)
 {
+    const char* const zero = "Нулевой объем отпуска. (отмена заказа)";
     struct row {
         const char* what;
         std::function<void(sim::pcuSimulator&)> fault;
         const char* reason;
         bool receipt;
+        const char* cut = "";  // how the connection is cut once the pump is started
     } rows[] = {
-        {"zero volume", [](sim::pcuSimulator& p) { p.setZeroVolume(1, true); },
-         "Нулевой объем отпуска. (отмена заказа)", true},
+        {"zero volume", [](sim::pcuSimulator& p) { p.setZeroVolume(1, true); }, zero, true},
         {"reset mid-delivery", [](sim::pcuSimulator& p) { p.resetAt(1, 2000, 3); },
          "Произошел сброс ТРК в исходное состояние", false},
+        {"zero volume, cut before the lock", [](sim::pcuSimulator& p) { p.setZeroVolume(1, true); }, zero,
+         true, "before"},
+        {"zero volume, the lock's answer lost", [](sim::pcuSimulator& p) { p.setZeroVolume(1, true); }, zero,
+         true, "lost"},
     };
     start();
     int n = 0;
@@ -173,15 +167,22 @@ TEST_F(FuelingFlow, DeliveryEndsWithoutCompletion)
         placeOrder(o);
         ASSERT_EQ(fueling(o).status, 200);
         ASSERT_TRUE(waitStatus(1, 6));
+        if (std::string(r.cut) == "before") pcu.closeOnNext("WPWRK");
+        if (std::string(r.cut) == "lost") cutAfter("WPWRK");
         pcu.liftNozzle(1);
         ASSERT_TRUE(waitStatus(1, 7));
         if (r.receipt) pcu.hangNozzle(1);  // 7 -> 9 -> 11 with nothing delivered
+        finals(o.id);
+        clock.sleepUs(20 * 1000000);  // a second notice would come within the retries' first seconds
         std::vector<sim::platformRequest> f = finals(o.id);
         ASSERT_EQ(f.size(), 1u);
         EXPECT_EQ(f[0].path, "/canceled");
         EXPECT_EQ(field(f[0], "reason"), r.reason);
-        // A zero delivery still waits for settlement: it is locked and settled all the same.
-        EXPECT_EQ(pcu.receivedCommands("PRNQ").size(), r.receipt ? 1u : 0u);
+        EXPECT_EQ(pcu.receivedCommands("PRNQ").size(), r.receipt ? 1u : 0u) << "the delivery is not settled";
+        if (r.receipt) {
+            EXPECT_TRUE(
+                pcu.waitFor([&] { return pcu.needPayFlag(1) == 0 && pcu.lockType(1) == 0; }, WAIT_MS));
+        }
         EXPECT_TRUE(tagCleared(1));
         pcu.setZeroVolume(1, false);
         pcu.hangNozzle(1);
@@ -283,8 +284,9 @@ TEST_F(FuelingFlow, OverfillLocksThePumpOnlyBeyondTheLimit)
         {2, 10.0, 501, 1},
         {3, 4.999, 1000, 0},
     };
-    start(120,
-          "\"ctl_overfill_lock_allow\":true,\"ctl_overfill_lock\":0.5,\"ctl_overfill_lock_min_order\":5.0");
+    start(120, {{"ctl_overfill_lock_allow", "true"},
+                {"ctl_overfill_lock", "0.5"},
+                {"ctl_overfill_lock_min_order", "5.0"}});
     for (const row& r : rows) {
         order o;
         o.id = "O-" + std::to_string(r.trk);

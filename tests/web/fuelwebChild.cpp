@@ -16,19 +16,7 @@ extern char** environ;
 
 namespace webtest {
 
-namespace {
-
-bool poll(const std::function<bool()>& cond, int timeoutMs)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
-}  // namespace
+using testsupport::waitFor;
 
 size_t countOf(const std::string& text, const std::string& what)
 {
@@ -79,7 +67,7 @@ void fuelwebChild::kill()
 int fuelwebChild::waitExit(int timeoutMs)
 {
     int result = -1;
-    poll(
+    waitFor(
         [&] {
             int status = 0;
             if (pid <= 0 || ::waitpid(pid, &status, WNOHANG) != pid) return false;
@@ -87,18 +75,18 @@ int fuelwebChild::waitExit(int timeoutMs)
             result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             return true;
         },
-        timeoutMs);
+        timeoutMs, 10);
     return result;
 }
 
 bool fuelwebChild::waitForLog(const std::string& text, size_t count, int timeoutMs) const
 {
-    return poll([&] { return countOf(log(), text) >= count; }, timeoutMs);
+    return waitFor([&] { return countOf(log(), text) >= count; }, timeoutMs, 10);
 }
 
 bool fuelwebChild::waitListening(uint16_t port, int timeoutMs) const
 {
-    return poll(
+    return waitFor(
         [&] {
             try {
                 httpGet(port, "/api/fuelweb");
@@ -107,7 +95,7 @@ bool fuelwebChild::waitListening(uint16_t port, int timeoutMs) const
                 return false;
             }
         },
-        timeoutMs);
+        timeoutMs, 10);
 }
 
 std::string fuelwebChild::log() const

@@ -24,7 +24,8 @@ protected:
 
     fuelweb& build(const std::string& fuelwebMembers)
     {
-        svc = std::make_unique<webService>(webConfig::fromText("{\"fuelweb\":{" + fuelwebMembers + "}}"), azs_apps::fuelweb::make);
+        svc = std::make_unique<webService>(webConfig::fromText("{\"fuelweb\":{" + fuelwebMembers + "}}"),
+                                           azs_apps::fuelweb::make);
         app = std::make_unique<fuelweb>(*svc);
         return *app;
     }
@@ -76,30 +77,25 @@ TEST_F(FuelwebConfig, KeysOfTheWrongTypeTakeTheirDefaults)
     EXPECT_DOUBLE_EQ(a.pcu().get_underfill_order(), 2.0);
 }
 
-TEST_F(FuelwebConfig, OnlyCorporateCodeServesAllKinds)
+// The corporate code alone serves all kinds; the corporate code follows the private one; the private
+// code wins over the corporate one for the default; zero is kept but never borrowed.
+TEST_F(FuelwebConfig, PaymentCodesBorrowFromEachOther)
 {
-    build("\"ctl_pmtcod_corp\":7");
-    expectCodes(7, 7, 7);
-}
-
-TEST_F(FuelwebConfig, CorporateCodeFollowsThePrivateOne)
-{
-    build("\"ctl_pmtcod\":5,\"ctl_pmtcod_pers\":9");
-    expectCodes(5, 9, 9);
-}
-
-TEST_F(FuelwebConfig, ZeroIsKeptButNeverBorrowed)
-{
-    build("\"ctl_pmtcod\":0");
-    expectCodes(0, 0, 0);
-    build("\"ctl_pmtcod_pers\":0,\"ctl_pmtcod_corp\":4");
-    expectCodes(4, 4, 0);
-}
-
-TEST_F(FuelwebConfig, PrivateCodeWinsOverCorporateForTheDefault)
-{
-    build("\"ctl_pmtcod_pers\":3,\"ctl_pmtcod_corp\":4");
-    expectCodes(3, 4, 3);
+    struct row {
+        const char* members;
+        int dflt, corp, pers;
+    } rows[] = {
+        {"\"ctl_pmtcod_corp\":7", 7, 7, 7},
+        {"\"ctl_pmtcod\":5,\"ctl_pmtcod_pers\":9", 5, 9, 9},
+        {"\"ctl_pmtcod\":0", 0, 0, 0},
+        {"\"ctl_pmtcod_pers\":0,\"ctl_pmtcod_corp\":4", 4, 4, 0},
+        {"\"ctl_pmtcod_pers\":3,\"ctl_pmtcod_corp\":4", 3, 4, 3},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.members);
+        build(r.members);
+        expectCodes(r.dflt, r.corp, r.pers);
+    }
 }
 
 TEST_F(FuelwebConfig, NegativeOverfillValuesKeepTheBuiltIns)

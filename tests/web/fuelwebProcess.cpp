@@ -14,23 +14,14 @@ void FuelwebProcess::SetUp()
     port = freePort();
     fw =
         std::make_unique<fuelwebChild>(configFile(), dir.path() + "/fuelweb.log", dir.path() + "/stderr.txt");
-    monitor.setIpcPath(dir.keyFile());
-    ASSERT_EQ(monitor.shmInit(), 0);
-    monitor.sock().setHost("127.0.0.1");
-    monitor.sock().setPort(static_cast<uint32_t>(pcu.monPort()));
-    monitorLoop = std::thread([this] {
-        while (!stopping) monitor.runPass();
-    });
+    follower = std::make_unique<pumpFollower>(dir.keyFile(), pcu);
     ASSERT_TRUE(stationRig::waitFor([&] { return seg.pump(1).status == 3 && seg.pump(2).status == 3; }));
 }
 
 void FuelwebProcess::TearDown()
 {
     fw.reset();
-    stopping = true;
-    pcu.closeMonitorConnections();
-    if (monitorLoop.joinable()) monitorLoop.join();
-    monitor.shmStop();
+    follower.reset();
     platform.stop();
     pcu.stop();
 }

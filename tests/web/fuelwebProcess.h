@@ -35,9 +35,7 @@ protected:
     uint16_t port = 0;
     std::unique_ptr<fuelwebChild> fw;
     // The monitor daemon's loop, in this process: the pump table follows the simulated controller.
-    pcudata::pcuMonitor monitor;
-    std::atomic<bool> stopping{false};
-    std::thread monitorLoop;
+    std::unique_ptr<pumpFollower> follower;
 
     std::string configFile() const { return dir.path() + "/fuelweb.json"; }
     std::string stateFile() const { return dir.path() + "/state/state.db"; }

@@ -11,6 +11,8 @@
 
 using ordertest::json;
 using ordertest::orderBody;
+using ordertest::postpay;
+using ordertest::unpaid;
 using pcudata::peek;
 using pcudata::trkState_t;
 
@@ -18,26 +20,6 @@ namespace {
 
 const std::string LOGGER = "fuelweb/order";
 const std::regex EXT_DATE("\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d");
-
-webtest::rigOptions postpay()
-{
-    webtest::rigOptions o;
-    o.fuelweb["ctl_postpay_allow"] = "true";
-    return o;
-}
-
-// A 10 l delivery of product 92, transaction 101, waiting for payment.
-trkState_t& unpaid(webtest::stationRig& rig, int driverVersion)
-{
-    trkState_t& rec = rig.publish(1, 11);
-    rec.trannum = 101;
-    rec.presetFlags = 2;
-    rec.prodCode = 92;
-    rec.volume = 10000;
-    rec.needPayFlag = 1;
-    rig.controller().drvVersion = driverVersion;
-    return rec;
-}
 
 TEST(OrderPlacement, ReservationTagsThePump)
 {

@@ -11,18 +11,13 @@
 
 using ordertest::json;
 using ordertest::orderBody;
+using ordertest::postpay;
+using ordertest::unpaid;
 using pcudata::trkState_t;
 
 namespace {
 
 const std::string LOGGER = "fuelweb/order";
-
-webtest::rigOptions postpay()
-{
-    webtest::rigOptions o;
-    o.fuelweb["ctl_postpay_allow"] = "true";
-    return o;
-}
 
 TEST(OrderRepeated, AnsweredAsTheFirstWithoutASecondReservation)
 {
@@ -73,13 +68,7 @@ TEST(OrderRepeated, OtherOrdersStillMeetTheBusyPump)
 TEST(OrderRepeated, PostPaymentAnsweredAsTheFirstWithoutASecondLock)
 {
     webtest::stationRig rig(postpay());
-    trkState_t& rec = rig.publish(1, 11);
-    rec.trannum = 101;
-    rec.presetFlags = 2;
-    rec.prodCode = 92;
-    rec.volume = 10000;
-    rec.needPayFlag = 1;
-    rig.controller().drvVersion = 2;
+    trkState_t& rec = unpaid(rig, 2);
     rig.clock.onPause(500000, [&] {
         rec.lockWplace = rig.pcu.lockWplace(1);
         rec.lockType = rig.pcu.lockType(1);

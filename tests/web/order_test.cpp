@@ -8,6 +8,8 @@
 
 using ordertest::json;
 using ordertest::orderBody;
+using ordertest::postpay;
+using ordertest::unpaid;
 using pcudata::trkState_t;
 
 namespace {
@@ -15,33 +17,8 @@ namespace {
 const std::string LOGGER = "fuelweb/order";
 const int ERROR = Poco::Message::PRIO_ERROR;
 
-class Order : public ::testing::Test {
-protected:
-    static webtest::rigOptions postpay(const std::string& underfill = "-1.0",
-                                       const std::string& overfill = "0")
-    {
-        webtest::rigOptions o;
-        o.fuelweb = {{"ctl_postpay_allow", "true"},
-                     {"ctl_underfill_order", underfill},
-                     {"ctl_overfill_order", overfill}};
-        return o;
-    }
-    // A delivery of 10 l of product 92 that waits for payment, transaction 101.
-    static trkState_t& unpaid(webtest::stationRig& rig, int64_t volumeMl = 10000)
-    {
-        trkState_t& rec = rig.publish(1, 11);
-        rec.trannum = 101;
-        rec.presetFlags = 2;
-        rec.prodCode = 92;
-        rec.volume = volumeMl;
-        rec.needPayFlag = 1;
-        rig.controller().drvVersion = 1;
-        return rec;
-    }
-};
-
 // Body before keys, keys before fields; a failed key is named in the log only.
-TEST_F(Order, StagesAnswerInTheirOrder)
+TEST(Order, StagesAnswerInTheirOrder)
 {
     webtest::stationRig rig;
     struct row {
@@ -73,7 +50,7 @@ TEST_F(Order, StagesAnswerInTheirOrder)
 
 // Fields are checked in their order, after their types and decimals; a negative or endless amount
 // counts as a missing one.
-TEST_F(Order, FieldChecks)
+TEST(Order, FieldChecks)
 {
     webtest::stationRig rig;
     const std::string noNumber = "Неправильно указан номер заказа",
@@ -114,7 +91,7 @@ TEST_F(Order, FieldChecks)
     }
 }
 
-TEST_F(Order, PumpTableOutOfReach)
+TEST(Order, PumpTableOutOfReach)
 {
     webtest::rigOptions o;
     o.fuelweb["tmp_path"] = "\"/nonexistent/fuelweb\"";
@@ -125,7 +102,7 @@ TEST_F(Order, PumpTableOutOfReach)
     EXPECT_TRUE(rig.logs.has(LOGGER, ERROR, "Ошибка доступа к разделяемой памяти"));
 }
 
-TEST_F(Order, AdmissionByPumpStatus)
+TEST(Order, AdmissionByPumpStatus)
 {
     webtest::stationRig rig;
     const std::string delivering =
@@ -169,7 +146,7 @@ TEST_F(Order, AdmissionByPumpStatus)
     EXPECT_TRUE(rig.pcu.receivedControlLines().empty());
 }
 
-TEST_F(Order, PaymentOfADeliveryOnAnIdlePump)
+TEST(Order, PaymentOfADeliveryOnAnIdlePump)
 {
     webtest::stationRig rig;
     for (const auto& change :
@@ -183,7 +160,7 @@ TEST_F(Order, PaymentOfADeliveryOnAnIdlePump)
 }
 
 // An order on a pump that waits for payment must name the delivery exactly.
-TEST_F(Order, PostPaymentAdmission)
+TEST(Order, PostPaymentAdmission)
 {
     const std::string busy = "ТРК занята. Не закончен расчет по предыдущему отпуску.(Обратитесь к оператору)",
                       till = "Уже идет обслуживание на кассе др. клиента";
@@ -202,7 +179,7 @@ TEST_F(Order, PostPaymentAdmission)
     };
     webtest::stationRig rig(postpay());
     for (row& r : rows) {
-        r.edit(unpaid(rig));
+        r.edit(unpaid(rig, 1));
         r.changes.insert(r.changes.begin(), {"ExtendedId", "\"101\""});
         webtest::httpReply reply = rig.post("/order", orderBody(r.changes));
         EXPECT_EQ(reply.status, 404) << r.msg;
@@ -211,14 +188,14 @@ TEST_F(Order, PostPaymentAdmission)
     EXPECT_TRUE(rig.logs.has(LOGGER, Poco::Message::PRIO_DEBUG, "Р.М.=7 LockType = 1 Need Pay Flag = 1"));
 
     webtest::stationRig closed;  // post-payment not allowed
-    unpaid(closed);
+    unpaid(closed, 1);
     EXPECT_EQ(closed.post("/order", orderBody({{"ExtendedId", "\"101\""}})).body,
               "{\"msg\":\"Режим постоплаты заблокирован на АЗС\",\"stat\":11}");
 }
 
 // Ordered 10 l: what was delivered must lie within the station's tolerance. The controller's
 // driver (version 1) knows no payment lock, so an accepted order locks nothing.
-TEST_F(Order, PostPaymentVolumeTolerance)
+TEST(Order, PostPaymentVolumeTolerance)
 {
     const std::string repeat =
         "Объем заказа не соответствует фактически отпущенному. Повторите заказ указав объем ";
@@ -245,7 +222,7 @@ TEST_F(Order, PostPaymentVolumeTolerance)
             rig.reset();
             rig = std::make_unique<webtest::stationRig>(postpay(r.underfill, r.overfill));
         }
-        unpaid(*rig, r.deliveredMl);
+        unpaid(*rig, 1, r.deliveredMl);
         webtest::httpReply reply = rig->post("/order", orderBody({{"ExtendedId", "\"101\""}}));
         EXPECT_EQ(reply.status, r.code) << r.deliveredMl;
         EXPECT_EQ(json(reply.body)->getValue<std::string>("msg"), r.msg) << r.deliveredMl;
@@ -255,7 +232,7 @@ TEST_F(Order, PostPaymentVolumeTolerance)
 }
 
 // The status of a pump waiting for payment is read again a second later; the new one decides.
-TEST_F(Order, PaymentSettledMeanwhile)
+TEST(Order, PaymentSettledMeanwhile)
 {
     struct row {
         int then;
@@ -267,7 +244,7 @@ TEST_F(Order, PaymentSettledMeanwhile)
     };
     for (const row& r : rows) {
         webtest::stationRig rig(postpay());
-        trkState_t& rec = unpaid(rig);
+        trkState_t& rec = unpaid(rig, 1);
         rig.clock.onPause(1000000, [&rec, &r] { rec.status = r.then; });
         webtest::httpReply reply = rig.post("/order", orderBody({{"ExtendedId", "\"101\""}}));
         EXPECT_EQ(reply.status, r.code);

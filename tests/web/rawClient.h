@@ -1,17 +1,12 @@
 #pragma once
 // A client that sends exactly the bytes a test gives it and reads answers as they come, for the
 // tests of how the service frames requests and treats slow or broken clients.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <chrono>
-#include <cstdint>
 #include <cstdlib>
 #include <string>
+
+#include "loopbackClient.h"
 
 namespace webtest {
 
@@ -23,36 +18,9 @@ struct rawAnswer {
     std::string body;
 };
 
-class rawClient {
+class rawClient : public testsupport::loopbackClient {
 public:
-    explicit rawClient(uint16_t port)
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~rawClient()
-    {
-        if (fd >= 0) ::close(fd);
-    }
-    rawClient(const rawClient&) = delete;
-    rawClient& operator=(const rawClient&) = delete;
-
-    bool ok() const { return connected; }
-    bool send(const std::string& bytes)
-    {
-        size_t off = 0;
-        while (off < bytes.size()) {
-            ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            off += static_cast<size_t>(n);
-        }
-        return true;
-    }
-    void endSending() { ::shutdown(fd, SHUT_WR); }
+    using loopbackClient::loopbackClient;
 
     // The next answer (an interim 100 Continue counts as one), waiting up to timeoutMs. noBody: the
     // answer to HEAD, whose length field tells the length of a body that is not sent.
@@ -84,37 +52,9 @@ public:
     bool closedWithin(int timeoutMs)
     {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            pending.clear();
-            int r = wait(deadline);
-            if (r <= 0) return false;
-            char buf[4096];
-            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0) return true;
-        }
-    }
-
-private:
-    int fd = -1;
-    bool connected = false;
-    std::string pending;
-
-    int wait(std::chrono::steady_clock::time_point deadline)
-    {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                          std::chrono::steady_clock::now());
-        if (left.count() <= 0) return 0;
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, static_cast<int>(left.count()));
-    }
-    bool fill(std::chrono::steady_clock::time_point deadline)
-    {
-        if (wait(deadline) <= 0) return false;
-        char buf[4096];
-        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) return false;
-        pending.append(buf, static_cast<size_t>(n));
-        return true;
+        do pending.clear();
+        while (fill(deadline));
+        return eof;
     }
 };
 

@@ -6,11 +6,8 @@
 
 #include <Poco/Message.h>
 
-#include "durableState.h"
 #include "fuelingStation.h"
 #include "orderRecovery.h"
-#include "stateTestSupport.h"
-#include "webConfig.h"
 
 using webtest::order;
 namespace state = azs_apps::state;
@@ -19,27 +16,14 @@ namespace {
 
 constexpr int64_t SECOND_US = 1000000;
 
-class Recovery : public webtest::FuelingStation {
+class Recovery : public webtest::StateFileStation {
 protected:
-    webtest::stateDir stateFiles;
-    std::unique_ptr<azs_apps::durableState> durable;
     std::unique_ptr<azs_apps::orderRecovery> recovery;
-    std::vector<std::thread> helpers;
 
-    void begin(int orderTimeout = 120)
-    {
-        start(orderTimeout);
-        durable = std::make_unique<azs_apps::durableState>(
-            azs_apps::webConfig::fromText("{\"fuelweb\":{\"state_path\":\"" + stateFiles.file() +
-                                          "\",\"upstream_endpoint\":\"" + platform.baseUrl() + "\"}}"));
-        ASSERT_TRUE(durable->ready());
-    }
     void TearDown() override
     {
-        for (std::thread& t : helpers) t.join();
         recovery.reset();
-        FuelingStation::TearDown();
-        durable.reset();
+        StateFileStation::TearDown();
     }
 
     // The row that /fueling wrote for the order before its process ended.
@@ -104,16 +88,6 @@ protected:
         });
     }
     bool logged(int prio, const std::string& text) const { return logs.has("fuelweb/fueling", prio, text); }
-    // The command goes through to the controller, and the connection is cut before its answer.
-    void cutAfter(const std::string& cmd)
-    {
-        const size_t before = pcu.receivedCommands(cmd).size();
-        pcu.dropNext(cmd);
-        helpers.emplace_back([this, cmd, before] {
-            if (pcu.waitFor([&] { return pcu.receivedCommands(cmd).size() > before; }, WAIT_MS))
-                pcu.closeControlConnections();
-        });
-    }
     // A notice that a second one would follow within the retries' first seconds.
     std::vector<sim::platformRequest> onlyFinals(const std::string& orderId)
     {
@@ -151,9 +125,7 @@ TEST_F(Recovery, StartedPumpIsWatchedAgainAndCompletedOnce)
     EXPECT_TRUE(logged(Poco::Message::PRIO_WARNING,
                        "Заказ 'A-1' на ТРК 1 уже обслуживается, повторный запрос на пуск не выполняется"));
 
-    pcu.liftNozzle(1);
-    ASSERT_TRUE(waitStatus(1, 9));
-    pcu.hangNozzle(1);
+    fillUp(o);
     std::vector<sim::platformRequest> f = onlyFinals(o.id);
     ASSERT_EQ(f.size(), 1u);
     EXPECT_EQ(f[0].path, "/completed");
@@ -187,9 +159,7 @@ TEST_F(Recovery, EachStateLeftBehindEndsWithOneFinalNotice)
         {"delivered",
          [this](const order& o) {
              started(o);
-             pcu.liftNozzle(o.trk);
-             EXPECT_TRUE(waitStatus(o.trk, 9));
-             pcu.hangNozzle(o.trk);
+             fillUp(o);
              EXPECT_TRUE(waitStatus(o.trk, 11));
              return row(o);
          },
@@ -340,10 +310,7 @@ TEST_F(Recovery, ReservedOnlyOrderIsLeftForTheFueling)
     EXPECT_TRUE(pcu.receivedCommands("PSET").empty());
 
     ASSERT_EQ(fueling(o).status, 200);
-    ASSERT_TRUE(waitStatus(1, 6));
-    pcu.liftNozzle(1);
-    ASSERT_TRUE(waitStatus(1, 9));
-    pcu.hangNozzle(1);
+    fillUp(o);
     ASSERT_EQ(onlyFinals(o.id).size(), 1u);
     EXPECT_TRUE(durable->served()->unfinished().empty());
 }
@@ -360,46 +327,9 @@ TEST_F(Recovery, OrderServedByThisProcessIsLeftToItsRequest)
     ASSERT_EQ(durable->served()->unfinished().size(), 1u);
     recover();
     EXPECT_EQ(recovery->taken(), 0u);
-    pcu.liftNozzle(1);
-    ASSERT_TRUE(waitStatus(1, 9));
-    pcu.hangNozzle(1);
+    fillUp(o);
     EXPECT_EQ(onlyFinals(o.id).size(), 1u);
     EXPECT_TRUE(durable->served()->unfinished().empty());
-}
-
-// The cancellation's payment lock (a delivery of nothing still waits for settlement) with the
-// connection cut before the lock and with the lock's answer lost: the lock is made again on a new
-// connection, or recognised on the pump, and the receipt settles the pump.
-TEST_F(Recovery, CancellationPaymentLockWithACutConnection)
-{
-    begin();
-    const char* cuts[] = {"before the lock", "answer lost"};
-    int n = 0;
-    for (const char* cut : cuts) {
-        SCOPED_TRACE(cut);
-        order o;
-        o.id = "Z-" + std::to_string(++n);
-        pcu.setZeroVolume(1, true);
-        placeOrder(o);
-        ASSERT_EQ(fueling(o).status, 200);
-        ASSERT_TRUE(waitStatus(1, 6));
-        if (n == 1)
-            pcu.closeOnNext("WPWRK");
-        else
-            cutAfter("WPWRK");
-        pcu.liftNozzle(1);
-        ASSERT_TRUE(waitStatus(1, 7));
-        pcu.hangNozzle(1);
-        std::vector<sim::platformRequest> f = onlyFinals(o.id);
-        ASSERT_EQ(f.size(), 1u);
-        EXPECT_EQ(field(f[0], "reason"), "Нулевой объем отпуска. (отмена заказа)");
-        EXPECT_EQ(pcu.receivedCommands("PRNQ").size(), static_cast<size_t>(n))
-            << "the delivery is not settled";
-        EXPECT_TRUE(pcu.waitFor([&] { return pcu.needPayFlag(1) == 0 && pcu.lockType(1) == 0; }, WAIT_MS));
-        pcu.setZeroVolume(1, false);
-        pcu.hangNozzle(1);
-        ASSERT_TRUE(waitStatus(1, 3));
-    }
 }
 
 }  // namespace

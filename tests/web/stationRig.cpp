@@ -6,23 +6,113 @@
 
 namespace webtest {
 
-void benchTime::sleepUs(int64_t us)
+// --- testClock ------------------------------------------------------------------------------
+
+testClock::testClock(double f) : factor(f), baseReal(realUs()), baseNominal(realUs()) {}
+
+int64_t testClock::realUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+int64_t testClock::nowUs()
+{
+    std::lock_guard<std::mutex> g(m);
+    return baseNominal + static_cast<int64_t>(static_cast<double>(realUs() - baseReal) * factor);
+}
+
+time_t testClock::now()
+{
+    return static_cast<time_t>(nowUs() / 1000000);
+}
+
+int64_t testClock::realWaitUs(int64_t us)
+{
+    std::lock_guard<std::mutex> g(m);
+    if (us <= 0) return 0;
+    int64_t real = static_cast<int64_t>(static_cast<double>(us) / factor);
+    return real > 0 ? real : 1;
+}
+
+void testClock::sleepUs(int64_t us)
 {
     std::function<void()> during;
     {
-        std::lock_guard<std::mutex> g(m);
-        auto it = hooks.find(us);
-        if (it != hooks.end()) during = it->second;
+        std::unique_lock<std::mutex> g(m);
+        auto hook = hooks.find(us);
+        if (hook != hooks.end()) during = hook->second;
     }
     if (during) during();
-    scaledTimeSource::sleepUs(us);
+    {
+        std::unique_lock<std::mutex> g(m);
+        if (heldUs >= 0 && us == heldUs) {
+            heldUs = -1;
+            holding = true;
+            cv.notify_all();
+            cv.wait(g, [this] { return released; });
+            holding = false;
+            released = false;
+            return;
+        }
+    }
+    timeSource::sleepUs(realWaitUs(us));
 }
 
-void benchTime::onPause(int64_t us, std::function<void()> during)
+void testClock::setFactor(double f)
+{
+    std::lock_guard<std::mutex> g(m);
+    int64_t r = realUs();
+    baseNominal += static_cast<int64_t>(static_cast<double>(r - baseReal) * factor);
+    baseReal = r;
+    factor = f;
+}
+
+void testClock::holdNext(int64_t us)
+{
+    std::lock_guard<std::mutex> g(m);
+    heldUs = us;
+}
+
+bool testClock::waitHeld(int timeoutMs)
+{
+    std::unique_lock<std::mutex> g(m);
+    return cv.wait_for(g, std::chrono::milliseconds(timeoutMs), [this] { return holding; });
+}
+
+void testClock::release()
+{
+    std::lock_guard<std::mutex> g(m);
+    released = true;
+    cv.notify_all();
+}
+
+void testClock::onPause(int64_t us, std::function<void()> during)
 {
     std::lock_guard<std::mutex> g(m);
     hooks[us] = std::move(during);
 }
+
+pumpFollower::pumpFollower(const std::string& keyFile, sim::pcuSimulator& p) : pcu(p)
+{
+    mon.setIpcPath(keyFile);
+    if (mon.shmInit() != 0) ADD_FAILURE() << "the monitor can't attach the pump table";
+    mon.sock().setHost("127.0.0.1");
+    mon.sock().setPort(static_cast<uint32_t>(pcu.monPort()));
+    loop = std::thread([this] {
+        while (!stopping) mon.runPass();
+    });
+}
+
+pumpFollower::~pumpFollower()
+{
+    stopping = true;
+    pcu.closeMonitorConnections();  // ends the read the loop is waiting in
+    loop.join();
+    mon.shmStop();
+}
+
+// --- the rig --------------------------------------------------------------------------------------
 
 sim::stationConfig benchStation()
 {
@@ -38,6 +128,12 @@ stationRig::stationRig(const rigOptions& opt) : clock(opt.timeFactor), pcu(opt.s
 {
     if (pcu.start() != 0) ADD_FAILURE() << "the simulated controller does not start";
     if (platform.start() != 0) ADD_FAILURE() << "the platform stub does not start";
+    if (opt.serve) serve(opt.fuelweb);
+}
+
+void stationRig::serve(const std::map<std::string, std::string>& fuelweb)
+{
+    svc.reset();
     std::map<std::string, std::string> members = {
         {"upstream_key", "\"srv\""},
         {"ctl_key", "\"azs\""},
@@ -45,7 +141,7 @@ stationRig::stationRig(const rigOptions& opt) : clock(opt.timeFactor), pcu(opt.s
         {"ctl_port", std::to_string(pcu.ctlPort())},
         {"upstream_endpoint", "\"" + platform.baseUrl() + "\""},
     };
-    for (const auto& m : opt.fuelweb) members[m.first] = m.second;
+    for (const auto& m : fuelweb) members[m.first] = m.second;
     std::string text;
     for (const auto& m : members) text += (text.empty() ? "\"" : ",\"") + m.first + "\":" + m.second;
     svc = std::make_unique<runningService>(configWith(text));
@@ -53,12 +149,7 @@ stationRig::stationRig(const rigOptions& opt) : clock(opt.timeFactor), pcu(opt.s
 
 stationRig::~stationRig()
 {
-    if (monitor) {
-        stopping = true;
-        pcu.closeMonitorConnections();  // ends the read the loop is waiting in
-        monitorLoop.join();
-        monitor->shmStop();
-    }
+    follower.reset();
     svc.reset();
     platform.stop();
     pcu.stop();
@@ -73,24 +164,7 @@ httpReply stationRig::send(const std::string& method, const std::string& endpoin
 
 void stationRig::followController()
 {
-    monitor = std::make_unique<pcudata::pcuMonitor>();
-    monitor->setIpcPath(dir.keyFile());
-    if (monitor->shmInit() != 0) ADD_FAILURE() << "the monitor can't attach the pump table";
-    monitor->sock().setHost("127.0.0.1");
-    monitor->sock().setPort(static_cast<uint32_t>(pcu.monPort()));
-    monitorLoop = std::thread([this] {
-        while (!stopping) monitor->runPass();
-    });
-}
-
-bool stationRig::waitFor(const std::function<bool()>& cond, int timeoutMs)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    follower = std::make_unique<pumpFollower>(dir.keyFile(), pcu);
 }
 
 }  // namespace webtest

@@ -13,6 +13,7 @@
 //   rig.pcu.receivedCommands("PWORK");  rig.platform.requestsTo("/completed");
 //   rig.clock.onPause(500000, [&] { ... });           // what happens during a 0.5 s pause
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -23,27 +24,65 @@
 #include "pcuMonitor.h"
 #include "pcuSimulator.h"
 #include "platformStub.h"
+#include "testSupport.h"
 #include "timeSource.h"
 #include "webTestSupport.h"
 
 namespace webtest {
 
-// Faster time in which the pauses of one nominal length can stand for what happens meanwhile
-// (the monitor publishing a change, a pump moving on), so that tests need not race the handler.
-class benchTime : public pcudata::scaledTimeSource {
+// Compressed time whose speed can change without the clock jumping. A pause of a given nominal
+// length can stand for what happens meanwhile (the monitor publishing a change, a pump moving on),
+// or be held until the test lets it go, so that tests act at an exact point of a handler instead of
+// racing it.
+class testClock : public pcudata::timeSource {
 public:
-    using scaledTimeSource::scaledTimeSource;
+    explicit testClock(double factor);
+    time_t now() override;
+    int64_t nowUs() override;
     void sleepUs(int64_t us) override;
+    int64_t realWaitUs(int64_t us) override;
+
+    void setFactor(double factor);
+    // The next pause of exactly us nominal microseconds, on whatever thread, waits for release().
+    void holdNext(int64_t us);
+    bool waitHeld(int timeoutMs);
+    void release();
     // `during` runs at the start of every pause of exactly `us` nominal microseconds.
     void onPause(int64_t us, std::function<void()> during);
 
 private:
     std::mutex m;
+    std::condition_variable cv;
+    double factor;
+    int64_t baseReal;
+    int64_t baseNominal;
+    int64_t heldUs = -1;
+    bool holding = false;
+    bool released = false;
     std::map<int64_t, std::function<void()>> hooks;
+
+    static int64_t realUs();
 };
 
 // A quiet station: 2 ms ticks, 500 ml per tick, no simulated driver, no periodic repeats.
 sim::stationConfig benchStation();
+
+// The monitor daemon's loop in this process: the pump table of the key file follows what the
+// simulated controller reports, until the object goes.
+class pumpFollower {
+public:
+    pumpFollower(const std::string& keyFile, sim::pcuSimulator& pcu);
+    ~pumpFollower();
+    pumpFollower(const pumpFollower&) = delete;
+    pumpFollower& operator=(const pumpFollower&) = delete;
+
+    pcudata::pcuMonitor mon;
+
+private:
+    sim::pcuSimulator& pcu;
+    std::atomic<bool> stopping{false};
+    std::thread loop;
+};
 
 struct rigOptions {
     // "fuelweb" members as JSON text; they replace the rig's own (keys, ports, tmp_path).
@@ -51,6 +90,7 @@ struct rigOptions {
     sim::stationConfig station = benchStation();
     // Nominal seconds per real second. 100 makes the controller's 10 s read budget 100 ms.
     double timeFactor = 100;
+    bool serve = true;  // false: the test starts the service with serve()
 };
 
 class stationRig {
@@ -74,12 +114,17 @@ public:
     pcudata::trkState_t& publish(int n, int status = 3) { return seg.publish(n, status); }
     pcudata::pcuStatus_t& controller() { return seg.controller(); }
 
+    // (Re)starts the service on the rig's own "fuelweb" members and these.
+    void serve(const std::map<std::string, std::string>& fuelweb);
     // From now on the monitor loop publishes what the simulated controller reports.
     void followController();
     // Polls cond every millisecond for up to timeoutMs real milliseconds.
-    static bool waitFor(const std::function<bool()>& cond, int timeoutMs = 5000);
+    static bool waitFor(const std::function<bool()>& cond, int timeoutMs = 5000)
+    {
+        return testsupport::waitFor(cond, timeoutMs, 1);
+    }
 
-    benchTime clock;  // first: it outlives every thread that sleeps on it
+    testClock clock;  // first: it outlives every thread that sleeps on it
     pcudata::timeSourceGuard clockGuard{&clock};
     logCapture logs;
     tempDir dir;
@@ -87,11 +132,7 @@ public:
     sim::pcuSimulator pcu;
     sim::platformStub platform;
     std::unique_ptr<runningService> svc;
-
-private:
-    std::unique_ptr<pcudata::pcuMonitor> monitor;
-    std::thread monitorLoop;
-    std::atomic<bool> stopping{false};
+    std::unique_ptr<pumpFollower> follower;
 };
 
 }  // namespace webtest

@@ -15,6 +15,7 @@
 
 #include "pcuSimulator.h"
 #include "platformStub.h"
+#include "testSupport.h"
 #include "timeSource.h"
 #include "webTestSupport.h"
 
@@ -89,12 +90,7 @@ protected:
 
     bool waitForLog(const std::string& source, int prio, const std::string& text)
     {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!logs.has(source, prio, text)) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
+        return testsupport::waitFor([&] { return logs.has(source, prio, text); });
     }
 };
 

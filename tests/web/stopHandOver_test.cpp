@@ -11,6 +11,7 @@
 #include "platformStub.h"
 #include "serviceStop.h"
 #include "stateTestSupport.h"
+#include "testSupport.h"
 #include "webTestSupport.h"
 
 namespace {
@@ -20,15 +21,7 @@ using azs_apps::upstream::notices;
 using azs_apps::upstream::settings;
 namespace serviceStop = azs_apps::upstream::serviceStop;
 
-bool waitFor(const std::function<bool()>& cond, int timeoutMs = 10000)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using testsupport::waitFor;
 
 class StopHandOver : public ::testing::Test {
 protected:

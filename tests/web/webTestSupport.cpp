@@ -60,59 +60,6 @@ pcudata::trkState_t& segmentView::publish(int n, int status)
     return rec;
 }
 
-class logCapture::sink : public Poco::Channel {
-public:
-    void log(const Poco::Message& msg) override
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        got.push_back({msg.getSource(), msg.getPriority(), msg.getText()});
-    }
-    mutable std::mutex mutex;
-    std::vector<logLine> got;
-};
-
-logCapture::logCapture() : channel(new sink)
-{
-    Poco::Logger::root().setChannel(channel);
-    Poco::Logger::setChannel("", channel);
-    Poco::Logger::root().setLevel(Poco::Message::PRIO_DEBUG);
-    Poco::Logger::setLevel("", Poco::Message::PRIO_DEBUG);
-}
-
-logCapture::~logCapture()
-{
-    Poco::Channel::Ptr none;
-    Poco::Logger::root().setChannel(none);
-    Poco::Logger::setChannel("", none);
-}
-
-std::vector<logLine> logCapture::lines() const
-{
-    std::lock_guard<std::mutex> lock(channel->mutex);
-    return channel->got;
-}
-
-std::vector<std::string> logCapture::texts(const std::string& source) const
-{
-    std::vector<std::string> out;
-    for (const logLine& l : lines())
-        if (l.source == source) out.push_back(l.text);
-    return out;
-}
-
-bool logCapture::has(const std::string& source, int prio, const std::string& text) const
-{
-    for (const logLine& l : lines())
-        if (l.source == source && l.prio == prio && l.text == text) return true;
-    return false;
-}
-
-void logCapture::clear()
-{
-    std::lock_guard<std::mutex> lock(channel->mutex);
-    channel->got.clear();
-}
-
 runningService::runningService(const std::string& configJson)
 {
     azs_apps::webConfig cfg = azs_apps::webConfig::fromText(configJson);

@@ -2,15 +2,12 @@
 // What the web tests share: a temporary directory that holds the segment's key file (and removes
 // the segment with it), a log capture, a service running in this process on a free loopback port,
 // and a small HTTP client.
-#include <Poco/Channel.h>
-#include <Poco/Message.h>
-
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "pocoLogCapture.h"
 #include "shmSegment.h"
 #include "trkState.h"
 #include "webService.h"
@@ -52,28 +49,8 @@ private:
     pcudata::sharedTrk_t* shm = nullptr;
 };
 
-struct logLine {
-    std::string source;
-    int prio;
-    std::string text;
-};
-
-// Receives every logger's messages while it lives (synchronously, at debug level).
-class logCapture {
-public:
-    logCapture();
-    ~logCapture();
-    logCapture(const logCapture&) = delete;
-    logCapture& operator=(const logCapture&) = delete;
-    std::vector<logLine> lines() const;
-    std::vector<std::string> texts(const std::string& source) const;
-    bool has(const std::string& source, int prio, const std::string& text) const;
-    void clear();
-
-private:
-    class sink;
-    Poco::AutoPtr<sink> channel;
-};
+using testsupport::logCapture;
+using testsupport::logLine;
 
 // A webService on a free loopback port, served by a thread of its own.
 class runningService {
