@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "fuelingWatch.h"
 #include "fuelweb.h"
 #include "journal.h"
 #include "orderRequest.h"
@@ -14,35 +13,9 @@ namespace azs_apps {
 
 namespace {
 
-namespace st = pcudata::trkStatus;
 using pcudata::peek;
 
-using pcudata::pauseUs;
-using pcudata::SECOND_US;
-
-constexpr int STATUS_POLLS = 500;
-constexpr int64_t STATUS_POLL_US = 5000;
-constexpr int PUT_BACK_PASSES = 10;
-constexpr int START_TYP = 2;
-
 const char* const ACCEPTED = "Команда на пуск ТРК принята";
-
-std::string startFailure(const pcudata::cntlMsgResult& res)
-{
-    return res.txt.empty() ? "Ошибка пуска ТРК" : "Ошибка пуска ТРК (" + res.txt + ")";
-}
-
-void cancelWith(fuelingRun& run, const char* reason)
-{
-    run.runState = fuelingRun::cancelOrder;
-    run.reason = reason;
-}
-
-void watchWith(fuelingRun& run, const char* message)
-{
-    run.runState = fuelingRun::watchOnly;
-    if (message != nullptr) run.setMessage(message);
-}
 
 }  // namespace
 
@@ -67,7 +40,7 @@ void fueling::get_fueling()
         readRequest(*ctx, run);
         findPump(run);
         // One request serves an order: a repeated one gets the same answer and does nothing.
-        claim = std::make_unique<watchedOrders::claim>(run.id);
+        claim = std::make_unique<watchedOrders::claim>(run.orderId);
         if (!claim->held()) {
             answerRepeated(*ctx, run);
             return;
@@ -81,8 +54,9 @@ void fueling::get_fueling()
     keepServed(run);
     // The platform has its answer; the order is followed to its end on this thread.
     answer(*ctx, 200, ans, httpContext::carryOn);
-    state::journal::record(run.id, run.trk, state::journal::FUELING, 200, ans.getValue<std::string>("msg"));
-    carryOn(run);
+    state::journal::record(run.orderId, run.trk, state::journal::FUELING, 200,
+                           ans.getValue<std::string>("msg"));
+    delivery(deliveryNeeds(), run).afterAnswer();
 }
 
 jsonBody fueling::from_raw_post_data(const std::string& raw, int& err)
@@ -125,7 +99,7 @@ void fueling::checkKeys(fuelingRun& run)
 void fueling::readFields(const jsonBody& body, fuelingRun& run)
 {
     const orderRequest r = orderRequest::read(body);
-    run.id = r.id;
+    run.orderId = r.id;
     run.extendedId = r.extendedId;
     run.appId = r.app_id;
     run.trk = r.trk;
@@ -138,7 +112,7 @@ void fueling::readFields(const jsonBody& body, fuelingRun& run)
 
 void fueling::checkFields(fuelingRun& run)
 {
-    if (run.id.empty() || run.appId < 1) throw ExceptionHTTP("Не верно задан номер заказа", 400);
+    if (run.orderId.empty() || run.appId < 1) throw ExceptionHTTP("Не верно задан номер заказа", 400);
     if (run.trk < 1 || run.trk > pcudata::TRK_COUNT) {
         run.errorText = "Неверно указан номер ТРК";
         throw ExceptionHTTP("Номер ТРК за пределами допустимых значений", 400);
@@ -162,11 +136,12 @@ void fueling::findPump(fuelingRun& run)
         run.errorText = "Программная ошибка АЗС";
         throw ExceptionHTTP("Ошибка доступа к разделяемой памяти", 500);
     }
+    run.table = &pcu();
     run.rec = pcu().getTrkState(run.trk);
     if (run.rec == nullptr) throw ExceptionHTTP("Не удалось определить номер ТРК", 500);
     std::string tagged = pcudata::fieldText(run.rec->orderId);
-    if (tagged != run.id) {
-        log.debug("Данные заказа (ptr ='" + tagged + "' ord= '" + run.id + "' tr='" +
+    if (tagged != run.orderId) {
+        log.debug("Данные заказа (ptr ='" + tagged + "' ord= '" + run.orderId + "' tr='" +
                   std::to_string(peek(run.rec->trannum)) + "'");
         throw ExceptionHTTP("Номер заказа на ТРК указан неверно", 400);
     }
@@ -218,14 +193,14 @@ void fueling::registerWorkplace(fuelingRun& run, Poco::JSON::Object& ans)
 // answer it got the first time, and the pump is not touched.
 void fueling::answerRepeated(httpContext& ctx, const fuelingRun& run)
 {
-    poco_warning(log, "Заказ '" + run.id + "' на ТРК " + std::to_string(run.trk) +
+    poco_warning(log, "Заказ '" + run.orderId + "' на ТРК " + std::to_string(run.trk) +
                           " уже обслуживается, повторный запрос на пуск не выполняется");
     Poco::JSON::Object ans;
     ans.set("msg", ACCEPTED);
     ans.set("stat", run.status());
     ans.set("err", 0);
     answer(ctx, 200, ans);
-    state::journal::record(run.id, run.trk, state::journal::REPEATED, 200, "пуск уже выполняется");
+    state::journal::record(run.orderId, run.trk, state::journal::REPEATED, 200, "пуск уже выполняется");
 }
 
 void fueling::refuse(httpContext& ctx, fuelingRun& run, const ExceptionHTTP& e)
@@ -238,7 +213,7 @@ void fueling::refuse(httpContext& ctx, fuelingRun& run, const ExceptionHTTP& e)
     // Journaled once the caller's keys passed (the client key is known then).
     if (!run.clientKey.empty()) {
         const int pump = run.trk >= 1 && run.trk <= pcudata::TRK_COUNT ? run.trk : 0;
-        state::journal::record(run.id, pump, state::journal::REFUSED, e.response_code(),
+        state::journal::record(run.orderId, pump, state::journal::REFUSED, e.response_code(),
                                ans.getValue<std::string>("msg"));
     }
 }
@@ -248,187 +223,21 @@ void fueling::refuse(httpContext& ctx, fuelingRun& run, const ExceptionHTTP& e)
 void fueling::keepServed(fuelingRun& run)
 {
     run.served = state::servedOrders::current();
+    run.pmt = pcu().get_paymnt(run.contract);
+    run.trannum = peek(run.rec->trannum);
     if (!run.served) return;
     state::servedOrder o;
-    o.orderId = run.id;
-    o.trk = run.trk;
-    o.apikey = run.apikey;
-    o.clientKey = run.clientKey;
-    o.extendedId = run.extendedId;
-    o.appId = run.appId;
-    o.prod = run.prod;
-    o.price = run.price;
-    o.volume = run.volume;
-    o.summa = run.summa;
-    o.contract = run.contract;
-    o.pmt = pcu().get_paymnt(run.contract);
-    o.trannum = peek(run.rec->trannum);
+    static_cast<state::orderRecord&>(o) = run;
     run.servedId = run.served->begin(o, pcudata::timeSrc().now());
     if (run.servedId == 0) {
-        poco_error(log, "Заказ '" + run.id + "' не сохранен в файле состояния: после сбоя приложения " +
+        poco_error(log, "Заказ '" + run.orderId + "' не сохранен в файле состояния: после сбоя приложения " +
                             "наблюдение за ним не будет восстановлено");
     }
 }
 
-// --- after the answer --------------------------------------------------------------------------
-
-void fueling::carryOn(fuelingRun& run)
+deliveryContext fueling::deliveryNeeds()
 {
-    upstream::notices platform = notices("fuelweb/fueling");
-    fuelingWatch watch(run, pcu(), platform, root.get_upstream_key(), root.get_ctl_key());
-    if (run.runState == fuelingRun::cancelOrder) {
-        run.reason = run.errorText;
-        watch.endCancelled();
-        return;
-    }
-    decide(run, waitForStatus(run));
-    run.extDate = upstream::notices::_makeExtDate(0);
-    run.pmt = pcu().get_paymnt(run.contract);
-    if (run.runState == fuelingRun::settleDelivery && watch.settleFinished()) return;
-    if (run.runState == fuelingRun::startRequested && !startPump(run, watch)) return;
-    if (run.runState == fuelingRun::cancelOrder) {
-        watch.cancelBeforeWatch();
-        return;
-    }
-    watch.watchAndSettle();
-}
-
-// The first valid status; a pump that waits for payment is looked at again a second later, since
-// a settlement in progress at a till ends that state shortly. -1 when none shows.
-int32_t fueling::waitForStatus(const fuelingRun& run)
-{
-    for (int poll = 0; poll < STATUS_POLLS; ++poll) {
-        int32_t status = run.status();
-        if (status >= 0) {
-            if (status != st::NEED_PAY) return status;
-            pauseUs(SECOND_US);
-            return run.status();
-        }
-        pauseUs(STATUS_POLL_US);
-    }
-    return -1;
-}
-
-void fueling::decide(fuelingRun& run, int32_t status)
-{
-    switch (status) {
-        case st::NO_CONTROLLER:
-        case st::NO_LINK:
-            return cancelWith(run, "Нет связи с ТРК");
-        case st::IDLE_NOZZLE_UP:
-            return cancelWith(run, "Сброс ТРК в исходное состояние, (пистолет снят)");
-        case st::IDLE:
-            return cancelWith(run, "Сброс ТРК в исходное состояние, (пистолет повешен)");
-        case st::READY_PROGRAM:
-        case st::READY_CONTROLLER:
-        case st::READY_PUMP:
-            return watchWith(run, "ТРК готова к пуску (ожидание снятия пистолета)");
-        case st::DELIVERING:
-            return watchWith(run, nullptr);
-        case st::PAUSED:
-            return watchWith(run, "Пауза в отпуске топлива (возможно продолжение)");
-        case st::DELIVERY_ENDED:
-            return watchWith(run, "Заправка окончена, получение данных от ТРК");
-        case st::BUSY:
-            run.runState = fuelingRun::startRequested;
-            return;
-        case st::NEED_PAY:
-            run.runState = fuelingRun::settleDelivery;
-            return;
-        case st::INITIALISING:
-            return cancelWith(run, "Идет процесс начальной инициализации ТРК. (попробуйте еще раз)");
-        case st::OFF:
-            return cancelWith(run, "ТРК выключена");
-        case st::STOPPED:
-            return watchWith(run, "ТРК остановлена, для окончания заправки требуется повесить пистолет");
-        case st::BLOCKED:
-            return cancelWith(run, "ТРК заблокирована");
-        default:
-            return cancelWith(run, "Ошибка АЗС");
-    }
-}
-
-// True when the pump runs the order; otherwise it has been put back and the order cancelled.
-bool fueling::startPump(fuelingRun& run, fuelingWatch& watch)
-{
-    poco_information(log, "Запуск ТРК " + std::to_string(run.trk) + " заказ '" + run.id + "' Продукт='" +
-                              std::to_string(run.prod) + " ; Вид оплаты=" + std::to_string(run.pmt) +
-                              " ; Объем=" + sixDecimals(run.volume) + " ; Сумма=" + sixDecimals(run.summa) +
-                              " ; Цена=" + sixDecimals(run.price));
-    run.startFailed = true;
-    for (int attempt = 1; attempt <= START_ATTEMPTS; ++attempt)
-        if (startAttempt(run, attempt)) break;
-    if (!run.startFailed) {
-        state::journal::record(run.id, run.trk, state::journal::STARTED, 0, "");
-        return true;
-    }
-    run.err = 0;
-    if (run.reason.empty() && run.res.Res != 1) run.reason = startFailure(run.res);
-    watch.noteCancellation();
-    putBack(run);
-    watch.endCancelled();
-    return false;
-}
-
-// True when the attempts end: the pump started, or the controller refused it for good (ERRPCU).
-bool fueling::startAttempt(fuelingRun& run, int attempt)
-{
-    const std::string tag =
-        "[ попытка = " + std::to_string(attempt) + "/" + std::to_string(START_ATTEMPTS) + "]";
-    log.debug("Статус Запуск ТРК " + tag + " : 0");
-    run.session->__try_Ctl_Available(1);
-    if (!run.session->isConnected()) {
-        run.session->close();
-        pauseUs(SECOND_US);
-        return false;
-    }
-    run.freshResult();
-    int r = run.session->start_order_trk(run.trk, run.id, run.res, run.err, run.prod, run.pmt, run.volume,
-                                         run.summa, run.price, START_TYP);
-    log.debug("результат запуска ТРК " + tag + " res=" + std::to_string(r));
-    if (run.res.Res == 1) {
-        run.startFailed = false;
-        return true;
-    }
-    run.reason = startFailure(run.res);
-    if (run.res.tcod == "ERRPCU") return true;
-    if (startWentThrough(run)) return true;
-    pauseUs(SECOND_US);
-    return false;
-}
-
-// The pump was reserved for this order when the start went out. If it shows a started state now,
-// the command was carried out although its answer was lost: starting it again, or putting it back
-// and cancelling an order whose fuel may already flow, would both be wrong.
-bool fueling::startWentThrough(fuelingRun& run)
-{
-    int32_t status = run.status();
-    if (!(st::ready(status) || st::flowing(status) || status == st::STOPPED)) return false;
-    poco_warning(log, "Пуск ТРК " + std::to_string(run.trk) +
-                          " выполнен без подтверждения контроллера (статус " + std::to_string(status) +
-                          ", заказ '" + run.id + "')");
-    run.startFailed = false;
-    run.reason.clear();
-    return true;
-}
-
-// Stop, reset and release the pump until it is idle again.
-void fueling::putBack(fuelingRun& run)
-{
-    for (int pass = 0; pass < PUT_BACK_PASSES && !run.idle(); ++pass) {
-        bool stopped = run.stop();
-        pauseUs(SECOND_US);
-        if (!stopped) continue;
-        if (!run.idle()) {
-            bool reset = run.testLock();
-            pauseUs(SECOND_US);
-            if (run.idle()) return;
-            if (!reset) continue;
-        }
-        bool released = run.release();
-        pauseUs(SECOND_US);
-        if (released && run.idle()) return;
-    }
+    return deliveryContext{pcu(), root.get_upstream(), root.get_upstream_key(), root.get_ctl_key()};
 }
 
 }  // namespace azs_apps

@@ -19,31 +19,31 @@ bool fuelingRun::connected()
 bool fuelingRun::stop()
 {
     freshResult();
-    return session->stop_trk(trk, id, res, err) == 1 && res.Res == 1;
+    return session->stop_trk(trk, orderId, res, err) == 1 && res.Res == 1;
 }
 
 bool fuelingRun::testLock()
 {
     freshResult();
-    return session->test_lock_trk(trk, id, res, err) == 1 && res.Res == 1;
+    return session->test_lock_trk(trk, orderId, res, err) == 1 && res.Res == 1;
 }
 
 bool fuelingRun::release()
 {
     freshResult();
-    return session->release_trk(trk, id, res, err) == 1 && res.Res == 1;
+    return session->release_trk(trk, orderId, res, err) == 1 && res.Res == 1;
 }
 
 bool fuelingRun::print()
 {
     freshResult();
-    return session->print_virt(trk, id, res, err) == 1 && res.Res == 1;
+    return session->print_virt(trk, orderId, res, err) == 1 && res.Res == 1;
 }
 
 bool fuelingRun::changePayment()
 {
     freshResult();
-    return session->change_pmt(trk, id, res, err, pmt) == 1 && res.Res == 1;
+    return session->change_pmt(trk, orderId, res, err, pmt) == 1 && res.Res == 1;
 }
 
 }  // namespace azs_apps

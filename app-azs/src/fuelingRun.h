@@ -1,20 +1,21 @@
 #pragma once
-// One /fueling request from its checks to its final notice: the order as the platform sent it,
-// where the request stands, and its own controller session. The request part (fueling) fills it
-// and starts the pump; the delivery watch (fuelingWatch) follows the pump and settles the order
-// with the same object, on the same thread.
+// One order on its way from the /fueling request (or its take-over after a restart) to its final
+// notice: the order as kept in the state file, where it stands, and its own controller session.
+// The request (fueling) fills it and answers the platform; the delivery (delivery) decides, starts,
+// watches, settles and gives the pump back with the same object, on the same thread.
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "cntlMsgResult.h"
+#include "orderRecord.h"
 #include "pcuControl.h"
 #include "servedOrders.h"
 #include "trkState.h"
 
 namespace azs_apps {
 
-struct fuelingRun {
+struct fuelingRun : state::orderRecord {
     // What the request does with the pump once the client has its answer.
     enum state : int {
         startRequested = 1,  // start the reserved pump, then watch it
@@ -23,19 +24,6 @@ struct fuelingRun {
         settleDelivery = 4,  // the delivery is over: settle it
     };
 
-    // --- the order as received -------------------------------------------------------------
-    std::string apikey;  // "apikey" as the platform sent it
-    std::string clientKey;
-    std::string id;
-    std::string extendedId;
-    int32_t appId = -1;
-    int32_t trk = -1;
-    int32_t prod = -1;
-    double price = 0.0;
-    double volume = 0.0;
-    double summa = 0.0;
-    std::string contract;
-    int32_t pmt = -1;     // payment code of "contract"
     std::string extDate;  // when the request decided what to do
 
     // --- where the request stands ----------------------------------------------------------
@@ -58,8 +46,10 @@ struct fuelingRun {
     pcudata::cntlMsgResult res;  // answer to the last command
     int err = 0;                 // error number of the last command
     pcudata::trkState_t* rec = nullptr;
+    pcudata::pcuControl* table = nullptr;  // the reader of the pump table (the prototype session)
 
-    int32_t status() const { return pcudata::peek(rec->status); }
+    // The pump's status as the web side may take it: 0 (no link) while the pump table is stale.
+    int32_t status() const { return table->statusOf(rec); }
     bool idle() const { return pcudata::trkStatus::idle(status()); }
     // Delivered so far, litres.
     double delivered() const { return static_cast<double>(pcudata::peek(rec->volume)) / 1000.0; }

@@ -51,8 +51,6 @@ public:
     const std::string& get_upstream_key() const { return upstream_key; }
     const std::string& get_ctl_key() const { return ctl_key; }
     pcudata::pcuControl& pcu() { return prototype; }
-    // The /fueling endpoint, which also takes over orders at start-up (orderRecovery).
-    fueling& fuelingApp() { return m_fueling; }
     urlDispatcher& dispatcher() { return urls; }
     webService& service() { return srv; }
 

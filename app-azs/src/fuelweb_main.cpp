@@ -209,7 +209,11 @@ int runCycles(int argc, char** argv)
                 log.debug("Поддержка отладочных сообщений включена");
                 // Orders that a process ended during are taken over before any request can come
                 // for them.
-                resumed = std::make_unique<azs_apps::orderRecovery>(*svc, state->served());
+                resumed = std::make_unique<azs_apps::orderRecovery>(svc->config(), state->served());
+                // The pool's first root object is made now, so that its report of the settings
+                // (and a warning for each mistyped key) comes with the start of the cycle rather
+                // than with its first request.
+                svc->apps().acquire();
                 try {
                     svc->start();
                 } catch (const std::exception& e) {

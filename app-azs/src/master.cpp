@@ -86,11 +86,7 @@ bool master::pumpTable()
 
 std::unique_ptr<pcudata::pcuControl> master::newSession()
 {
-    pcudata::pcuControl& proto = root.pcu();
-    auto session = std::make_unique<pcudata::pcuControl>(proto.sock().getHost(), proto.sock().getPort());
-    session->set_wplace(proto.get_wplace());
-    session->set_wplace_typ(proto.get_wplace_typ());
-    return session;
+    return root.pcu().newSession();
 }
 
 upstream::notices master::notices(const std::string& callerLogger) const

@@ -4,12 +4,13 @@
 #include <exception>
 #include <set>
 
-#include "appPool.h"
+#include "controllerSettings.h"
+#include "delivery.h"
 #include "fuelweb.h"
 #include "journal.h"
 #include "timeSource.h"
 #include "watchedOrders.h"
-#include "webService.h"
+#include "webConfig.h"
 
 namespace azs_apps {
 
@@ -24,6 +25,33 @@ bool carries(const pcudata::trkState_t* rec, const state::servedOrder& o)
            pcudata::fieldText(rec->clientKey) == o.clientKey;
 }
 
+// Follows an order taken over to its final notice, with a prototype and a session of its own.
+void followTakenOver(const webConfig& cfg, const state::servedOrder& o)
+{
+    try {
+        pcudata::pcuControl pcu;
+        readControllerSettings(cfg, pcu);
+        fuelingRun run;
+        static_cast<state::orderRecord&>(run) = o;
+        run.resumed = true;
+        run.served = state::servedOrders::current();
+        run.servedId = run.served ? o.id : 0;
+        if (pcu.shmInit() != 0 || pcu.getTrkState(run.trk) == nullptr) {
+            poco_error(Poco::Logger::get("fuelweb/fueling"), "Ошибка доступа к разделяемой памяти: заказ '" +
+                                                                 o.orderId + "' на ТРК " +
+                                                                 std::to_string(o.trk) + " не восстановлен");
+            return;
+        }
+        run.session = pcu.newSession();
+        const deliveryContext ctx{pcu, fuelweb::upstreamOf(cfg), cfg.getString("fuelweb.upstream_key", ""),
+                                  cfg.getString("fuelweb.ctl_key", "")};
+        delivery(ctx, run).takeOver(o);
+    } catch (const std::exception& e) {
+        poco_error(Poco::Logger::get("fuelweb/fueling"),
+                   "Ошибка наблюдения за заказом '" + o.orderId + "': " + e.what());
+    }
+}
+
 std::string onPump(const std::string& orderId, int trk)
 {
     return "заказ '" + orderId + "' на ТРК " + std::to_string(trk);
@@ -31,14 +59,12 @@ std::string onPump(const std::string& orderId, int trk)
 
 }  // namespace
 
-orderRecovery::orderRecovery(webService& svc, std::shared_ptr<state::servedOrders> rows)
-    : svc(svc), rows(std::move(rows)), log(Poco::Logger::get("fuelweb/fueling"))
+orderRecovery::orderRecovery(const webConfig& cfg, std::shared_ptr<state::servedOrders> rows)
+    : cfg(cfg), rows(std::move(rows)), log(Poco::Logger::get("fuelweb/fueling"))
 {
-    appPool::lease root = svc.apps().acquire();
-    fuelweb* app = dynamic_cast<fuelweb*>(&*root);
-    if (app == nullptr) return;
-    pcudata::pcuControl& pcu = app->pcu();
-    if (!pcu.is_shm() && pcu.shmInit() != 0) {
+    pcudata::pcuControl pcu;
+    readControllerSettings(cfg, pcu);
+    if (pcu.shmInit() != 0) {
         poco_error(log, "Ошибка доступа к разделяемой памяти: заказы, начатые до перезапуска, не проверены");
         return;
     }
@@ -74,16 +100,8 @@ void orderRecovery::recover(pcudata::pcuControl& pcu, const state::servedOrder& 
     }
     poco_information(log, "Заказ '" + o.orderId + "' на ТРК " + std::to_string(o.trk) +
                               " не завершен до перезапуска приложения: восстановление наблюдения");
-    webService& service = svc;
-    threads.emplace_back([&service, o, held = std::move(claim)]() {
-        try {
-            appPool::lease root = service.apps().acquire();
-            if (fuelweb* app = dynamic_cast<fuelweb*>(&*root)) app->fuelingApp().resume(o);
-        } catch (const std::exception& e) {
-            poco_error(Poco::Logger::get("fuelweb/fueling"),
-                       "Ошибка наблюдения за заказом '" + o.orderId + "': " + e.what());
-        }
-    });
+    // The thread has its own copy of the configuration: it may outlive this cycle's.
+    threads.emplace_back([settings = cfg, o, held = std::move(claim)]() { followTakenOver(settings, o); });
 }
 
 void orderRecovery::endedBefore(pcudata::pcuControl& pcu, const state::servedOrder& o,

@@ -11,7 +11,7 @@
 //  - one whose final notice is already stored has ended (the process ended between storing the
 //    notice and clearing the tag): its row is closed, a tag left on the pump is cleared, and the
 //    background sender delivers the notice;
-//  - one whose pump carries its tag is taken over (fueling::resume) with the order's claim held,
+//  - one whose pump carries its tag is taken over (delivery::takeOver) with the order's claim held,
 //    so that a /fueling repeated by the platform starts no second watch;
 //  - one whose pump does not carry its tag (the pump table was made anew, after a reboot) can't be
 //    followed: an error line and a journal row tell the operator, and the row is closed.
@@ -19,8 +19,9 @@
 // never came): it is left for the platform's /fueling, which finds the tag; the start timeout
 // counted from the tag applies there as ever.
 //
-// The threads keep the cycle's service as its requests do: the destructor waits for them, so a
-// stop waits for the orders taken over like for the deliveries in progress.
+// Each order taken over runs on a thread of its own, with a controller session and a reader of the
+// pump table of its own, made from the cycle's configuration. The destructor waits for the
+// threads, so a stop waits for the orders taken over like for the deliveries in progress.
 #include <Poco/Logger.h>
 
 #include <memory>
@@ -37,13 +38,12 @@ class pcuControl;
 
 namespace azs_apps {
 
-class webService;
-class watchedOrders;
+class webConfig;
 
 class orderRecovery {
 public:
     // rows: null when the service runs without a state file (nothing can be taken over then).
-    orderRecovery(webService& svc, std::shared_ptr<state::servedOrders> rows);
+    orderRecovery(const webConfig& cfg, std::shared_ptr<state::servedOrders> rows);
     ~orderRecovery();
     orderRecovery(const orderRecovery&) = delete;
     orderRecovery& operator=(const orderRecovery&) = delete;
@@ -52,7 +52,7 @@ public:
     size_t taken() const { return threads.size(); }
 
 private:
-    webService& svc;
+    const webConfig& cfg;
     std::shared_ptr<state::servedOrders> rows;
     Poco::Logger& log;
     std::vector<std::thread> threads;

@@ -99,7 +99,7 @@ void checkFueling(const jsonBody& body)
     azs_apps::fuelingRun run;
     fuelingReader::readFields(body, run);
     const azs_apps::orderRequest r = azs_apps::orderRequest::read(body);
-    FUZZ_CHECK(run.id == r.id && run.extendedId == r.extendedId && run.contract == r.contract);
+    FUZZ_CHECK(run.orderId == r.id && run.extendedId == r.extendedId && run.contract == r.contract);
     FUZZ_CHECK(run.appId == r.app_id && run.trk == r.trk && run.prod == r.prod);
     const auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
     FUZZ_CHECK(same(run.price, r.price) && same(run.volume, r.volume) && same(run.summa, r.summa));
@@ -109,7 +109,7 @@ void checkFueling(const jsonBody& body)
         FUZZ_CHECK(e.response_code() == 400 || e.response_code() == 402);
         return;
     }
-    FUZZ_CHECK(!run.id.empty() && run.appId >= 1 && run.prod >= 1);
+    FUZZ_CHECK(!run.orderId.empty() && run.appId >= 1 && run.prod >= 1);
     FUZZ_CHECK(run.trk >= 1 && run.trk <= pcudata::TRK_COUNT);
     FUZZ_CHECK(azs_apps::amountGiven(run.price) && azs_apps::amountGiven(run.volume) &&
                azs_apps::amountGiven(run.summa));

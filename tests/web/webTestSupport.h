@@ -41,8 +41,10 @@ public:
     pcudata::trkState_t& pump(int n) { return shm->trkState[n - 1]; }
     // The controller's status block (driver version, ...).
     pcudata::pcuStatus_t& controller() { return shm->pcuStatus; }
-    // A published, idle pump: trk n, status 3.
+    // A published, idle pump: trk n, status 3. The table counts as renewed by a monitor from then
+    // on (dataTime far ahead of any clock) unless the test has set dataTime itself.
     pcudata::trkState_t& publish(int n, int status = 3);
+    static constexpr int64_t ALWAYS_FRESH = int64_t{1} << 40;
 
 private:
     pcudata::shmSegment seg;

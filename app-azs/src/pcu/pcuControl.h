@@ -9,6 +9,7 @@
 // needs the controller creates its own command session from the prototype's address and port,
 // copies the workplace number and type into it, and destroys it at the end of the request.
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -87,6 +88,20 @@ public:
     void clr_tagTrkState(int n, const std::string& orderId);
     int getPcuDrvVer();
     pcuStatus_t* getPcuStatus();
+
+    // The monitor daemon renews the table's dataTime at least every 10 seconds while it follows the
+    // controller, and zeroes it when it stops. A table whose dataTime is 0 or older than this shows
+    // pumps as they were, not as they are.
+    static constexpr time_t TABLE_STALE_SEC = 30;
+    // False while the table is stale (or not attached). The first reader that finds it stale, and
+    // the first that finds it fresh again, says so in the log.
+    bool tableFresh();
+    // The pump's status as the web side may act on it: 0 (no link with the controller) while the
+    // table is stale, else the record's status. -1 for a null record.
+    int32_t statusOf(const trkState_t* rec);
+    // A command session to the same controller, with the same workplace number and type; it
+    // connects at once (callers test isConnected()). Never null.
+    std::unique_ptr<pcuControl> newSession();
 
     // --- session ---------------------------------------------------------------------------
     bool open(const std::string& address, unsigned port);

@@ -3,8 +3,12 @@
 //
 // The segment code itself lives in shmSegment; this file keeps pcuControl's own error number in
 // step with it, so that an operation that does not fail leaves the caller's lastError as it was.
+#include <Poco/Logger.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <memory>
 
 #include "pcuControl.h"
 #include "timeSource.h"
@@ -74,6 +78,56 @@ pcuStatus_t* pcuControl::getPcuStatus()
     pcuStatus_t* status = seg.getPcuStatus();
     lastError = seg.lastError;
     return status;
+}
+
+namespace {
+
+// Whether the table was last found stale (1) or fresh (0), for the whole process: the readers are
+// many (every request and watch), the warning is one per change. -1 until the first look.
+std::atomic<int> lastSeenStale{-1};
+
+void noteFreshness(bool stale, int64_t age)
+{
+    const int seen = stale ? 1 : 0;
+    const int before = lastSeenStale.exchange(seen);
+    if (before == seen || (before == -1 && !stale)) return;
+    Poco::Logger& log = Poco::Logger::get("fuelweb");
+    if (!stale) {
+        poco_warning(log, "Таблица состояния ТРК снова обновляется монитором ТРК");
+        return;
+    }
+    const std::string why =
+        age < 0 ? std::string("монитор ТРК остановлен") : "не обновляется " + std::to_string(age) + " с";
+    poco_warning(log, "Таблица состояния ТРК устарела (" + why +
+                          "): состояние всех ТРК считается неизвестным (нет связи с контроллером)");
+}
+
+}  // namespace
+
+bool pcuControl::tableFresh()
+{
+    pcuStatus_t* status = getPcuStatus();
+    const int64_t dataTime = status == nullptr ? 0 : peek(status->dataTime);
+    // A time ahead of the clock (the clock was set back) still comes from a daemon that renews it.
+    const int64_t age = dataTime == 0 ? -1 : static_cast<int64_t>(timeSrc().now()) - dataTime;
+    const bool stale = age < 0 ? dataTime == 0 : age > TABLE_STALE_SEC;
+    noteFreshness(stale, age);
+    return !stale;
+}
+
+int32_t pcuControl::statusOf(const trkState_t* rec)
+{
+    if (rec == nullptr) return TRK_STATUS_UNKNOWN;
+    if (!tableFresh()) return trkStatus::NO_CONTROLLER;
+    return peek(rec->status);
+}
+
+std::unique_ptr<pcuControl> pcuControl::newSession()
+{
+    auto session = std::make_unique<pcuControl>(sock().getHost(), sock().getPort());
+    session->set_wplace(wplace);
+    session->set_wplace_typ(wplace_typ);
+    return session;
 }
 
 int pcuControl::getPcuDrvVer()

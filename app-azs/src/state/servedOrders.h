@@ -24,29 +24,16 @@
 #include <string>
 #include <vector>
 
+#include "orderRecord.h"
 #include "outbox.h"
 #include "stateDb.h"
 
 namespace azs_apps {
 namespace state {
 
-struct servedOrder {
+// The row of an order that /fueling has taken on: the order, and where it stands.
+struct servedOrder : orderRecord {
     int64_t id = 0;
-    // --- the order as /fueling received it ---------------------------------------------------
-    std::string orderId;
-    int trk = 0;
-    std::string apikey;  // as the platform sent it
-    std::string clientKey;
-    std::string extendedId;
-    int appId = 0;
-    int prod = 0;
-    double price = 0.0;
-    double volume = 0.0;
-    double summa = 0.0;
-    std::string contract;
-    int pmt = 0;      // payment code of the contract
-    int trannum = 0;  // of the pump's record when the request was accepted
-    // --- where it stands -----------------------------------------------------------------------
     std::string stage;
     bool endDecided = false;
     finalNotice end;  // with endDecided: the notice the request decided to send

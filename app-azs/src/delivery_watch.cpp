@@ -1,4 +1,4 @@
-#include "fuelingWatch.h"
+#include "delivery.h"
 
 #include "journal.h"
 #include "str.h"
@@ -30,18 +30,7 @@ const char* const ZERO_VOLUME = "Нулевой объем отпуска. (от
 
 }  // namespace
 
-fuelingWatch::fuelingWatch(fuelingRun& run, pcudata::pcuControl& prototype, upstream::notices& platform,
-                           const std::string& serverKey, const std::string& stationKey)
-    : run(run),
-      prototype(prototype),
-      platform(platform),
-      payLock(paymentLock::forFueling, prototype),
-      log(Poco::Logger::get("fuelweb/fueling")),
-      completionKey(run.clientKey + "," + serverKey + "," + stationKey)
-{
-}
-
-void fuelingWatch::watchAndSettle()
+void delivery::watchAndSettle()
 {
     watch();
     if (run.runState == fuelingRun::settleDelivery)
@@ -50,7 +39,7 @@ void fuelingWatch::watchAndSettle()
         cancelAfterWatch();
 }
 
-void fuelingWatch::watch()
+void delivery::watch()
 {
     if (run.runState == fuelingRun::watchOnly) sendMessage();
     // An order taken over may have delivered while nobody watched it: a pump that is stopped
@@ -63,7 +52,7 @@ void fuelingWatch::watch()
     while (!done) pass();
 }
 
-void fuelingWatch::pass()
+void delivery::pass()
 {
     pauseUs(POLL_US);
     int32_t status = run.status();
@@ -88,7 +77,7 @@ void fuelingWatch::pass()
     // Any other status (no link, busy, initialising, off, blocked): keep watching.
 }
 
-void fuelingWatch::flowing(int32_t status)
+void delivery::flowing(int32_t status)
 {
     started = true;
     if (peek(run.rec->notifyDue) != 0) sendVolume();
@@ -99,7 +88,7 @@ void fuelingWatch::flowing(int32_t status)
     sendMessage();
 }
 
-void fuelingWatch::waiting(int32_t status)
+void delivery::waiting(int32_t status)
 {
     if (now - lastMsgTime > NOZZLE_MSG_GAP_SEC) {
         lastMsgTime = now;
@@ -119,14 +108,14 @@ void fuelingWatch::waiting(int32_t status)
 }
 
 // A status that lasts a whole second is the pump's state, not a passing one.
-bool fuelingWatch::stays(int32_t status)
+bool delivery::stays(int32_t status)
 {
     pauseUs(SECOND_US);
     int32_t again = run.status();
     return again == status || (st::idle(status) && st::idle(again));
 }
 
-bool fuelingWatch::startTimedOut(time_t timeout) const
+bool delivery::startTimedOut(time_t timeout) const
 {
     return startRef > 0 && timeout > 0 && now - startRef > timeout;
 }
@@ -135,7 +124,7 @@ bool fuelingWatch::startTimedOut(time_t timeout) const
 // out, and it is not sent again (it may have gone out all the same). The pump is stopped and
 // released once the start timeout has passed, as one that waits for the nozzle is; with no
 // timeout set the built-in one applies, since no driver can start this pump.
-void fuelingWatch::reservedOnly()
+void delivery::reservedOnly()
 {
     if (started) return;
     const time_t timeout = prototype.get_order_timeout();
@@ -144,10 +133,10 @@ void fuelingWatch::reservedOnly()
 
 // Once the pump is back to idle it is free for other drivers: stopping it again could stop a
 // delivery that a driver has meanwhile started at the pump itself.
-void fuelingWatch::stopAfterTimeout()
+void delivery::stopAfterTimeout()
 {
-    poco_warning(log, "Отмена заказа '" + run.id + "' по таймауту пуска ТРК " + std::to_string(run.trk));
-    state::journal::record(run.id, run.trk, state::journal::START_TIMEOUT, 0,
+    poco_warning(log, "Отмена заказа '" + run.orderId + "' по таймауту пуска ТРК " + std::to_string(run.trk));
+    state::journal::record(run.orderId, run.trk, state::journal::START_TIMEOUT, 0,
                            std::to_string(now - startRef) + " с от заказа");
     run.reason = START_TIMEOUT;  // goes with the cancellation, never to the driver
     run.msgPending = false;
@@ -171,13 +160,13 @@ void fuelingWatch::stopAfterTimeout()
     done = true;
 }
 
-void fuelingWatch::endOfDelivery()
+void delivery::endOfDelivery()
 {
     int64_t ml = peek(run.rec->volume);
     std::string tail = "' транзакция '" + std::to_string(peek(run.rec->trannum)) + "')";
     done = true;
     if (ml <= 0) {
-        poco_warning(log, "Нулевой объем отпуска, отправка отмены (заказ '" + run.id + tail);
+        poco_warning(log, "Нулевой объем отпуска, отправка отмены (заказ '" + run.orderId + tail);
         run.reason = ZERO_VOLUME;
         run.runState = fuelingRun::cancelOrder;
         return;
@@ -185,35 +174,36 @@ void fuelingWatch::endOfDelivery()
     double amount = static_cast<double>(peek(run.rec->amount)) / 100.0;
     // "cумма" starts with a Latin c.
     poco_warning(log, "Завершение заправки: объем " + sixDecimals(run.delivered()) + "л. cумма " +
-                          sixDecimals(amount) + "р. (заказ '" + run.id + tail);
+                          sixDecimals(amount) + "р. (заказ '" + run.orderId + tail);
     run.runState = fuelingRun::settleDelivery;
 }
 
 // When the record stays locked the mark stays raised, and the count goes out again later.
-void fuelingWatch::sendVolume()
+void delivery::sendVolume()
 {
     double volume = run.delivered();
     {
         pcudata::trkLock lock(prototype, run.rec);
         if (lock) pcudata::poke(run.rec->notifyDue, 0);
     }
-    poco_information(log, "Отправка счетчика " + sixDecimals(volume) + "л. (заказ '" + run.id + "')");
-    state::journal::record(run.id, run.trk, state::journal::VOLUME, 0,
+    poco_information(log, "Отправка счетчика " + sixDecimals(volume) + "л. (заказ '" + run.orderId + "')");
+    state::journal::record(run.orderId, run.trk, state::journal::VOLUME, 0,
                            pcudata::str::dbl2str(volume, 2) + " л");
-    platform._volume_order(run.apikey, run.id, volume);
+    platform._volume_order(run.apikey, run.orderId, volume);
 }
 
-void fuelingWatch::sendMessage()
+void delivery::sendMessage()
 {
     if (!run.msgPending || run.clientMsg.empty()) return;
-    poco_information(log, "Отправка сообщения клиенту : '" + run.clientMsg + "' (заказ '" + run.id + "')");
-    platform._notify_client(run.apikey, run.id, run.clientMsg);
+    poco_information(log,
+                     "Отправка сообщения клиенту : '" + run.clientMsg + "' (заказ '" + run.orderId + "')");
+    platform._notify_client(run.apikey, run.orderId, run.clientMsg);
     run.clientMsg.clear();
     run.msgPending = false;
 }
 
 // Progress is any change of the pump's status or volume.
-void fuelingWatch::noteProgress(int32_t status)
+void delivery::noteProgress(int32_t status)
 {
     int64_t volume = peek(run.rec->volume);
     time_t t = pcudata::timeSrc().now();
@@ -228,7 +218,7 @@ void fuelingWatch::noteProgress(int32_t status)
     poco_warning(log, "ТРК " + std::to_string(run.trk) + " без изменений " +
                           std::to_string((t - lastProgress) / 60) + " мин. (статус " +
                           std::to_string(status) + " : " + pcudata::trkStatusText(status) +
-                          "), наблюдение продолжается (заказ '" + run.id + "')");
+                          "), наблюдение продолжается (заказ '" + run.orderId + "')");
 }
 
 }  // namespace azs_apps

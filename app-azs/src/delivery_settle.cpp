@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "fuelingWatch.h"
+#include "delivery.h"
 #include "storedNotice.h"
 #include "str.h"
 #include "timeSource.h"
@@ -41,7 +41,7 @@ int64_t millilitres(double litres)
 
 // --- delivery over on arrival ------------------------------------------------------------------
 
-bool fuelingWatch::settleFinished()
+bool delivery::settleFinished()
 {
     if (!deliveryMatches()) return false;
     run.settledAtStart = true;
@@ -57,7 +57,7 @@ bool fuelingWatch::settleFinished()
         return true;
     }
     if (changed) return false;  // the watch settles it
-    if (prototype.getPcuDrvVer() > 1) payLock._pmt_lock_ptr(run.session, run.rec, run.id, 0, run.res);
+    if (prototype.getPcuDrvVer() > 1) payLock._pmt_lock_ptr(run.session, run.rec, run.orderId, 0, run.res);
     run.reason = "Отмена заказа (Не удалось провести оплату)";
     run.runState = fuelingRun::cancelOrder;
     return false;
@@ -65,7 +65,7 @@ bool fuelingWatch::settleFinished()
 
 // The finished delivery is this order's: same transaction, same product, and a volume within the
 // tolerances around the ordered one (compared in millilitres, as the pump counts).
-bool fuelingWatch::deliveryMatches() const
+bool delivery::deliveryMatches() const
 {
     int32_t tran = -1;
     size_t used = 0;
@@ -79,15 +79,15 @@ bool fuelingWatch::deliveryMatches() const
            ordered + millilitres(prototype.get_overfill_order()) >= delivered && delivered >= lower;
 }
 
-bool fuelingWatch::lockForSettlement()
+bool delivery::lockForSettlement()
 {
     if (prototype.getPcuDrvVer() <= 1) return true;
-    if (payLock._pmt_lock_ptr(run.session, run.rec, run.id, 1, run.res) != 1) return false;
+    if (payLock._pmt_lock_ptr(run.session, run.rec, run.orderId, 1, run.res) != 1) return false;
     return lockShownForUs(true);
 }
 
 // First the payment kind of the order, then the receipt. True once the receipt is printed.
-bool fuelingWatch::settlePasses(bool& changed)
+bool delivery::settlePasses(bool& changed)
 {
     for (int pass = 0; pass < SETTLE_PASSES; ++pass) {
         if (pass > 0) pauseUs(SECOND_US);
@@ -103,7 +103,7 @@ bool fuelingWatch::settlePasses(bool& changed)
 
 // --- cancellation before the watch -------------------------------------------------------------
 
-void fuelingWatch::cancelBeforeWatch()
+void delivery::cancelBeforeWatch()
 {
     noteCancellation();
     for (int pass = 0; pass < CANCEL_PASSES && !run.settledAtStart; ++pass) {
@@ -119,7 +119,7 @@ void fuelingWatch::cancelBeforeWatch()
 
 // --- completion --------------------------------------------------------------------------------
 
-void fuelingWatch::complete()
+void delivery::complete()
 {
     std::string date = upstream::notices::_makeExtDate(0);
     double volume = run.delivered();
@@ -135,14 +135,14 @@ void fuelingWatch::complete()
 // gone (cut during the delivery, or with the lock's own answer): without the lock no receipt is
 // printed, and the delivery would stay unpaid at the controller while the platform charges the
 // driver. A lock whose answer was lost shows in the pump's record as this workplace's.
-bool fuelingWatch::lockForCompletion()
+bool delivery::lockForCompletion()
 {
     for (int pass = 0; pass < LOCK_PASSES; ++pass) {
         if (ownPaymentLock()) return true;
         if (!paymentDueHere()) return false;
         if (pass > 0) pauseUs(SECOND_US);
         if (!run.connected()) continue;
-        int r = payLock._pmt_lock_ptr(run.session, run.rec, run.id, 1, run.res);
+        int r = payLock._pmt_lock_ptr(run.session, run.rec, run.orderId, 1, run.res);
         if (r == 1) return true;
         if (r > 1) return false;  // refused by the controller; 0 and -1: no connection
     }
@@ -150,7 +150,7 @@ bool fuelingWatch::lockForCompletion()
 }
 
 // The delivery waits for payment at this workplace and nobody has locked it yet.
-bool fuelingWatch::paymentDueHere() const
+bool delivery::paymentDueHere() const
 {
     return peek(run.rec->lockType) != 1 && (peek(run.rec->needPayFlag) & 1) != 0 &&
            peek(run.rec->payWplace) == run.session->get_wplace();
@@ -158,12 +158,12 @@ bool fuelingWatch::paymentDueHere() const
 
 // The lock set by this workplace earlier in the same order (a settlement on arrival that got as
 // far as the payment kind) still stands: the receipt may be printed on it.
-bool fuelingWatch::ownPaymentLock() const
+bool delivery::ownPaymentLock() const
 {
     return peek(run.rec->lockType) == 1 && peek(run.rec->lockWplace) == run.session->get_wplace();
 }
 
-bool fuelingWatch::lockShownForUs(bool justLocked)
+bool delivery::lockShownForUs(bool justLocked)
 {
     const int32_t wplace = run.session->get_wplace();
     for (int poll = 0; peek(run.rec->lockWplace) != wplace; ++poll) {
@@ -173,7 +173,7 @@ bool fuelingWatch::lockShownForUs(bool justLocked)
     return true;
 }
 
-void fuelingWatch::printReceipt()
+void delivery::printReceipt()
 {
     for (int pass = 0; pass < RECEIPT_PASSES; ++pass) {
         if (!run.connected()) {
@@ -185,12 +185,12 @@ void fuelingWatch::printReceipt()
         pauseUs(SECOND_US);
     }
     poco_error(log, "Не удалось провести расчет и печать чека на ТРК " + std::to_string(run.trk) +
-                        " (заказ '" + run.id + "')");
+                        " (заказ '" + run.orderId + "')");
 }
 
 // A delivery well beyond a large enough order closes the pump to remote orders until an operator
 // opens it again.
-void fuelingWatch::overfillLock()
+void delivery::overfillLock()
 {
     if (!prototype.is_overfill_lock_allow() || !(prototype.get_overfill_lock() > 0.0)) return;
     int64_t preset = peek(run.rec->presetVolume);
@@ -206,7 +206,7 @@ void fuelingWatch::overfillLock()
 
 // --- cancellation after the watch --------------------------------------------------------------
 
-void fuelingWatch::cancelAfterWatch()
+void delivery::cancelAfterWatch()
 {
     noteCancellation();
     if (run.status() == st::BUSY) freeBusyPump();
@@ -218,7 +218,7 @@ void fuelingWatch::cancelAfterWatch()
     endCancelled();
 }
 
-void fuelingWatch::freeBusyPump()
+void delivery::freeBusyPump()
 {
     for (int pass = 0; pass < BUSY_PASSES; ++pass) {
         if (!run.connected()) {
@@ -230,7 +230,7 @@ void fuelingWatch::freeBusyPump()
     }
 }
 
-void fuelingWatch::stopPump()
+void delivery::stopPump()
 {
     for (int pass = 0; pass < STOP_PASSES && !run.idle(); ++pass) {
         if (!run.connected()) {
@@ -245,7 +245,7 @@ void fuelingWatch::stopPump()
 
 // Whether this workplace may settle the delivery the pump waits for. The lock is tried as the
 // completion tries it: again on a new connection, and a lock whose answer was lost counts.
-bool fuelingWatch::paymentHolds()
+bool delivery::paymentHolds()
 {
     if (prototype.getPcuDrvVer() <= 1) return true;
     bool justLocked = false;
@@ -258,7 +258,7 @@ bool fuelingWatch::paymentHolds()
 
 // The pump delivered after all: settle the delivery and complete the order with it, unless
 // nothing was delivered.
-void fuelingWatch::settleDeliveredAnyway()
+void delivery::settleDeliveredAnyway()
 {
     std::string date = upstream::notices::_makeExtDate(0);
     std::string trannum = std::to_string(peek(run.rec->trannum));
@@ -272,7 +272,7 @@ void fuelingWatch::settleDeliveredAnyway()
         endCancelled();
 }
 
-void fuelingWatch::printWhileUnpaid()
+void delivery::printWhileUnpaid()
 {
     for (int pass = 0; pass < UNPAID_PRINT_PASSES && run.status() == st::NEED_PAY; ++pass) {
         if (!run.connected()) {
@@ -286,45 +286,45 @@ void fuelingWatch::printWhileUnpaid()
 
 // --- the end of every road ---------------------------------------------------------------------
 
-bool fuelingWatch::tagged() const
+bool delivery::tagged() const
 {
-    return pcudata::fieldText(run.rec->orderId) == run.id;
+    return pcudata::fieldText(run.rec->orderId) == run.orderId;
 }
 
 // A record lock held elsewhere for the whole wait would leave the pump tagged with an order that
 // has ended, and no new order could be placed on it.
-void fuelingWatch::clearTag()
+void delivery::clearTag()
 {
-    for (int i = 0; i < TAG_CLEAR_TRIES && tagged(); ++i) prototype.clr_tagTrkPtr(run.rec, run.id);
+    for (int i = 0; i < TAG_CLEAR_TRIES && tagged(); ++i) prototype.clr_tagTrkPtr(run.rec, run.orderId);
     if (tagged()) {
-        poco_error(log, "Не удалось снять заказ '" + run.id + "' с ТРК " + std::to_string(run.trk) +
+        poco_error(log, "Не удалось снять заказ '" + run.orderId + "' с ТРК " + std::to_string(run.trk) +
                             " : запись ТРК занята");
     }
 }
 
-void fuelingWatch::closeOrder()
+void delivery::closeOrder()
 {
     clearTag();
     run.session->close();
     run.session.reset();
 }
 
-void fuelingWatch::endCancelled()
+void delivery::endCancelled()
 {
-    endWith(state::finalNotice::cancel(run.apikey, run.id, run.reason));
+    endWith(state::finalNotice::cancel(run.apikey, run.orderId, run.reason));
 }
 
-void fuelingWatch::endCompleted(const std::string& apikey, const std::string& trannum,
-                                const std::string& date, double volume)
+void delivery::endCompleted(const std::string& apikey, const std::string& trannum, const std::string& date,
+                            double volume)
 {
-    endWith(state::finalNotice::complete(apikey, run.id, trannum, date, volume));
+    endWith(state::finalNotice::complete(apikey, run.orderId, trannum, date, volume));
 }
 
 // The notice is stored before the tag goes: at every moment either the pump carries the order
 // (and a restart takes it over) or the outbox holds its final notice. A notice that could not be
 // stored leaves the order's row open until it has been sent: a restart before that tells the
 // operator about the order.
-void fuelingWatch::endWith(const state::finalNotice& n)
+void delivery::endWith(const state::finalNotice& n)
 {
     if (run.finalSent) return;
     run.finalSent = true;
@@ -335,25 +335,25 @@ void fuelingWatch::endWith(const state::finalNotice& n)
     closeServed();
 }
 
-void fuelingWatch::closeServed()
+void delivery::closeServed()
 {
     if (run.servedId == 0) return;
     run.served->close(run.servedId, state::servedOrders::ENDED, pcudata::timeSrc().now());
     run.servedId = 0;
 }
 
-void fuelingWatch::noteCancellation()
+void delivery::noteCancellation()
 {
-    noteEnd(state::finalNotice::cancel(run.apikey, run.id, run.reason));
+    noteEnd(state::finalNotice::cancel(run.apikey, run.orderId, run.reason));
 }
 
-void fuelingWatch::noteCompletion(const std::string& apikey, const std::string& trannum,
-                                  const std::string& date, double volume)
+void delivery::noteCompletion(const std::string& apikey, const std::string& trannum, const std::string& date,
+                              double volume)
 {
-    noteEnd(state::finalNotice::complete(apikey, run.id, trannum, date, volume));
+    noteEnd(state::finalNotice::complete(apikey, run.orderId, trannum, date, volume));
 }
 
-void fuelingWatch::noteEnd(const state::finalNotice& n)
+void delivery::noteEnd(const state::finalNotice& n)
 {
     if (run.servedId != 0 && !run.finalSent) run.served->decide(run.servedId, n);
 }
