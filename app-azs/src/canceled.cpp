@@ -100,7 +100,7 @@ void canceled::openSession(std::unique_ptr<pcudata::pcuControl>& session)
 int canceled::stopPump(pcudata::pcuControl& session, pcudata::trkState_t* rec, const std::string& orderId)
 {
     const int32_t trk = peek(rec->trk);
-    if (!stoppable(peek(rec->status))) return 404;
+    if (!stoppable(pcu().statusOf(rec))) return 404;
     pcudata::cntlMsgResult res;
     int err = 0;
     for (int attempt = 0; attempt < STOP_TRIES; ++attempt) {
@@ -109,7 +109,7 @@ int canceled::stopPump(pcudata::pcuControl& session, pcudata::trkState_t* rec, c
         session.stop_trk(trk, orderId, res, err);
         pcudata::timeSrc().sleepUs(SECOND_US);
         if (res.Res != 1) continue;
-        if (peek(rec->status) != st::BUSY) return 200;
+        if (pcu().statusOf(rec) != st::BUSY) return 200;
         pcudata::cmdMsgResult_clear(res);
         session.test_lock_trk(trk, orderId, res, err);
         if (res.Res == 1) return 200;

@@ -131,7 +131,7 @@ orderAdmission order::admission()
     lim.postpayAllowed = pcu().postpay_allow();
     lim.overfill = pcu().get_overfill_order();
     lim.underfill = pcu().get_underfill_order();
-    return orderAdmission(log, lim);
+    return orderAdmission(log, lim, pcu());
 }
 
 // The platform sends an order again when the answer to it was lost. The pump that holds the order
@@ -155,7 +155,7 @@ bool order::repeated(run& r)
     poco_information(log, "Повторный заказ '" + r.req.id + "' для ТРК " + std::to_string(r.req.trk) +
                               ": заказ уже на ТРК, ответ как на первый запрос");
     const bool settled =
-        r.req.postPay && peek(rec->status) == st::NEED_PAY && r.req.extendedId == std::to_string(trannum);
+        r.req.postPay && pcu().statusOf(rec) == st::NEED_PAY && r.req.extendedId == std::to_string(trannum);
     journal(r, state::journal::REPEATED, 200,
             settled ? "постоплата" : "транзакция " + std::to_string(trannum));
     r.journaled = false;  // the first request's rows tell the rest
@@ -179,7 +179,7 @@ bool order::repeated(run& r)
 void order::place(run& r, bool settlement)
 {
     if (!openSession(r) || !registerWorkplace(r) || !checkPrice(r)) return;
-    if ((peek(r.rec->status) == st::NEED_PAY) != settlement) {
+    if ((pcu().statusOf(r.rec) == st::NEED_PAY) != settlement) {
         roadChanged(r, settlement);
         return;
     }
@@ -271,7 +271,7 @@ void order::refuse(run& r, const ExceptionHTTP& e, const std::string& logText)
 void order::answerAtPump(run& r, const std::string& text, int code)
 {
     r.ans.set("msg", text);
-    if (r.rec != nullptr) r.ans.set("stat", peek(r.rec->status));
+    if (r.rec != nullptr) r.ans.set("stat", pcu().statusOf(r.rec));
     finish(r, code);
 }
 

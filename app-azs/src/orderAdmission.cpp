@@ -31,10 +31,10 @@ bool orderAdmission::admit(const pcudata::trkState_t* rec, const orderRequest& r
         throw ExceptionHTTP("На ТРК установлен режим запрета оплаты с использованием приложения", 400);
     if (peek(rec->blocked) == 1) throw ExceptionHTTP("ТРК заблокирована", 400);
 
-    int32_t status = peek(rec->status);
+    int32_t status = table.statusOf(rec);
     if (status == st::NEED_PAY) {
         pcudata::timeSrc().sleepUs(NEED_PAY_REREAD_US);
-        status = peek(rec->status);
+        status = table.statusOf(rec);
         if (status == st::NEED_PAY) {
             settlementTests(rec, req);
             return true;

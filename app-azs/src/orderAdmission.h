@@ -12,6 +12,7 @@
 #include <string>
 
 #include "orderRequest.h"
+#include "pcuControl.h"
 #include "trkState.h"
 
 namespace azs_apps {
@@ -27,7 +28,12 @@ public:
     static constexpr const char* NOTHING_DELIVERED =
         "ТРК завершила работу. Отпуск отсутствует.(обратитесь к оператору для освобождения ТРК)";
 
-    orderAdmission(Poco::Logger& log, const limits& lim) : log(log), lim(lim) {}
+    // table: the reader of the pump table, which takes every pump for unreachable while the table
+    // is stale.
+    orderAdmission(Poco::Logger& log, const limits& lim, pcudata::pcuControl& table)
+        : log(log), lim(lim), table(table)
+    {
+    }
 
     // Raises ExceptionHTTP with the refusal. True when the order pays the pump's finished delivery,
     // false when the pump is idle and can be reserved for it.
@@ -40,6 +46,7 @@ public:
 private:
     Poco::Logger& log;
     limits lim;
+    pcudata::pcuControl& table;
 
     void settlementTests(const pcudata::trkState_t* rec, const orderRequest& req) const;
     void volumeTest(const pcudata::trkState_t* rec, const orderRequest& req) const;

@@ -99,7 +99,7 @@ void order::tagForSettlement(run& r)
 
 void order::reserve(run& r)
 {
-    const int32_t before = peek(r.rec->status);
+    const int32_t before = pcu().statusOf(r.rec);
     poco_information(log, "Резервирование ТРК " + std::to_string(r.req.trk) + " продукт '" +
                               std::to_string(r.req.prod) + "' вид оплаты '" + std::to_string(r.pmt) + "'");
     pcudata::cmdMsgResult_clear(r.res);
@@ -128,12 +128,12 @@ void order::waitForPump(const run& r, int32_t before)
     pcudata::timeSource& clock = pcudata::timeSrc();
     const time_t start = clock.now();
     time_t now = start;
-    int32_t status = peek(r.rec->status);
+    int32_t status = pcu().statusOf(r.rec);
     while (status == before && now - start <= RESERVE_WAIT_SEC) {
         log.debug("Ожидание статуса изменения ТРК статус : '" + std::to_string(status) + "' Заказ : '" +
                   r.req.id + "'");
         clock.sleepUs(RESERVE_POLL_US);
-        status = peek(r.rec->status);
+        status = pcu().statusOf(r.rec);
         now = clock.now();
     }
     log.debug(" Текущий статус ТРК : '" + std::to_string(status) + "'  Заказ : '" + r.req.id + "'");
@@ -177,7 +177,7 @@ bool order::tagReserved(run& r)
 void order::releaseUnanswered(run& r, int32_t before)
 {
     waitForPump(r, before);
-    if (before == pcudata::trkStatus::BUSY || peek(r.rec->status) != pcudata::trkStatus::BUSY) return;
+    if (before == pcudata::trkStatus::BUSY || pcu().statusOf(r.rec) != pcudata::trkStatus::BUSY) return;
     poco_warning(log, "Ответ на резервирование ТРК " + std::to_string(r.req.trk) +
                           " не получен, ТРК занята: " + "снятие резерва (заказ '" + r.req.id + "')");
     r.session->__try_Ctl_Available(3);

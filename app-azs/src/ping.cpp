@@ -120,10 +120,10 @@ pcudata::trkState_t* ping::pumpRecord(int trk)
 
 int ping::readStatus(const pcudata::trkState_t* rec)
 {
-    int status = peek(rec->status);
+    int status = pcu().statusOf(rec);
     if (status != st::NEED_PAY) return status;
     pcudata::timeSrc().sleepUs(NEED_PAY_REREAD_US);
-    return peek(rec->status);
+    return pcu().statusOf(rec);
 }
 
 // The command changes only `blocked`, under the record's lock. When the lock stays taken elsewhere
