@@ -54,14 +54,14 @@ answer block(const std::string& cmd, const std::string& txt, std::vector<std::st
     return a;
 }
 
-answer pwork(simStation& st, simPump& p, const commandLine& c)
+answer pwork(simStation& st, const controlSession& s, simPump& p, const commandLine& c)
 {
     switch (c.value("TYP", -1)) {
         case 0:
             return plain(c.name, p.test());
         case 1: {
             if (!paymentKnown(st.cfg, c.value("PMT"))) return plain(c.name, rc::badProduct);
-            int res = p.reserve(c.value("PRD"), c.value("PMT"), st.nextTrannum);
+            int res = p.reserve(c.value("PRD"), c.value("PMT"), st.nextTrannum, s.wplace);
             if (res == rc::ok) ++st.nextTrannum;
             return withVal(c.name, res, p);
         }
@@ -99,7 +99,7 @@ answer pumpCommand(simStation& st, const controlSession& s, const commandLine& c
     int num = c.name == "WPWRK" ? c.value("TRK") : c.value("NUM");
     simPump* p = st.pump(num);
     if (!p) return plain(c.name, rc::badPump);
-    if (c.name == "PWORK") return pwork(st, *p, c);
+    if (c.name == "PWORK") return pwork(st, s, *p, c);
     if (c.name == "PSET") return pset(st, s, *p, c);
     if (c.name == "STOP") return plain(c.name, p->stop());
     if (c.name == "TSTBD") return plain(c.name, p->testBusy());

@@ -41,6 +41,8 @@ void simPump::select(const hoseInfo& h)
 
 void simPump::enter(int status)
 {
+    // A reservation holds the pump for its workplace only while the pump shows it.
+    if (st.status == 10 && status != 10 && st.lockType == 0) st.lockWplace = 0;
     st.status = status;
     ticksInStatus = 0;
 }
@@ -59,7 +61,7 @@ int simPump::test() const
     return idle() ? rc::ok : rc::busy;
 }
 
-int simPump::reserve(int prodCode, int pmt, int trannum)
+int simPump::reserve(int prodCode, int pmt, int trannum, int wplace)
 {
     int link = test();
     if (link != rc::ok) return link;
@@ -69,6 +71,7 @@ int simPump::reserve(int prodCode, int pmt, int trannum)
     st.trannum = trannum;
     st.presetPmt = pmt;
     enter(10);
+    st.lockWplace = wplace;
     return rc::ok;
 }
 

@@ -45,7 +45,8 @@ public:
 
     // Control-port commands.
     int test() const;
-    int reserve(int prodCode, int pmt, int trannum);
+    // The reserving workplace shows as the pump's lockWplace while the pump is reserved (status 10).
+    int reserve(int prodCode, int pmt, int trannum, int wplace);
     int release();
     int preset(const presetOrder& order, int newTrannum);
     int stop();

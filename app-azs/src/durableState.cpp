@@ -22,9 +22,12 @@ durableState::durableState(const webConfig& cfg)
     std::unique_ptr<state::stateDb> journalDb;
     if (box) journalDb = state::stateDb::open(path, state::stateDb::readWrite, state::stateDb::normal, error);
     if (journalDb) fuelings = state::servedOrders::open(path, error);
-    if (!box || !journalDb || !fuelings) {
+    if (fuelings) pumpHolds = state::pumpHolds::forFile(path, error);
+    if (!box || !journalDb || !fuelings || !pumpHolds) {
         box.reset();
         fuelings.reset();
+        pumpHolds = state::pumpHolds::inMemory();
+        holdsInstallation = state::pumpHolds::install(pumpHolds);
         poco_error(log, "Не удалось открыть файл состояния '" + path + "': " + error +
                             ". Уведомления платформе не сохраняются, журнал заказов не ведется");
         return;
@@ -32,6 +35,7 @@ durableState::durableState(const webConfig& cfg)
     box->setTiming(noticeTiming(cfg));
     installation = state::outbox::install(box);
     fuelingsInstallation = state::servedOrders::install(fuelings);
+    holdsInstallation = state::pumpHolds::install(pumpHolds);
     writer = std::make_unique<state::journalWriter>(std::move(journalDb));
     sender = std::make_unique<upstream::outboxSender>(
         box, fuelweb::upstreamOf(cfg), cfg.getInt("fuelweb.journal_keep_days", DEFAULT_KEEP_DAYS));
@@ -43,6 +47,7 @@ durableState::~durableState()
     sender.reset();
     if (box) state::outbox::uninstall(installation);
     if (fuelings) state::servedOrders::uninstall(fuelingsInstallation);
+    state::pumpHolds::uninstall(holdsInstallation);
     writer.reset();
 }
 

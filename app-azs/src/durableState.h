@@ -1,7 +1,8 @@
 #pragma once
 // What the service keeps in its state file during one service cycle: the outbox of final notices
 // (installed for the retrying wrappers), the orders taken on by /fueling (installed for its
-// requests), the writer of the order journal and the background sender of the notices nobody is
+// requests), what our workplace holds on the pumps (installed for /order and the deliveries), the
+// writer of the order journal and the background sender of the notices nobody is
 // sending. Made when a cycle starts, after the configuration is
 // read, and destroyed when it ends: the sender and the writer stop with it (the writer first
 // writes what is queued).
@@ -23,6 +24,7 @@
 #include "journal.h"
 #include "outbox.h"
 #include "outboxSender.h"
+#include "pumpHolds.h"
 #include "servedOrders.h"
 #include "webConfig.h"
 
@@ -41,6 +43,8 @@ public:
     bool ready() const { return box != nullptr; }
     std::shared_ptr<state::outbox> outbox() const { return box; }
     std::shared_ptr<state::servedOrders> served() const { return fuelings; }
+    // Never null: without a state file the holds are kept in memory.
+    std::shared_ptr<state::pumpHolds> holds() const { return pumpHolds; }
     // Waits until the journal rows recorded so far are written (tests).
     void flushJournal();
 
@@ -49,6 +53,8 @@ private:
     uint64_t installation = 0;
     std::shared_ptr<state::servedOrders> fuelings;
     uint64_t fuelingsInstallation = 0;
+    std::shared_ptr<state::pumpHolds> pumpHolds;
+    uint64_t holdsInstallation = 0;
     std::unique_ptr<state::journalWriter> writer;
     std::unique_ptr<upstream::outboxSender> sender;
 };

@@ -17,16 +17,6 @@ using pcudata::peek;
 
 constexpr int32_t PRICE_UNKNOWN = 18;  // the controller knows no such product or payment kind
 
-// The integer value of the first non-empty element of that name; 0 when there is none. False when
-// the value is not a number.
-bool numberOf(const pcudata::cntlMsgResult& res, const std::string& name, int32_t& out)
-{
-    out = 0;
-    for (const pcudata::cntlMsgEm& em : res.vlist)
-        if (em.name == name && !em.value.empty()) return pcudata::str::_stoi(em.value, out) == 0;
-    return true;
-}
-
 }  // namespace
 
 order::order(fuelweb& root) : master(root), log(Poco::Logger::get(_lm))
@@ -123,6 +113,14 @@ void order::checkFields(const orderRequest& req, std::string& logText)
     if (!amountGiven(req.volume)) throw ExceptionHTTP("Не указан объем заказа", 402);
     // The first letter of "cумма" is a Latin c: the platform knows the text as it is.
     throw ExceptionHTTP("Не указана cумма заказа", 402);
+}
+
+bool order::numberOf(const pcudata::cntlMsgResult& res, const std::string& name, int32_t& out)
+{
+    out = 0;
+    for (const pcudata::cntlMsgEm& em : res.vlist)
+        if (em.name == name && !em.value.empty()) return pcudata::str::_stoi(em.value, out) == 0;
+    return true;
 }
 
 orderAdmission order::admission()

@@ -18,6 +18,7 @@
 #include "master.h"
 #include "orderAdmission.h"
 #include "orderRequest.h"
+#include "pumpHolds.h"
 #include "trkState.h"
 
 namespace azs_apps {
@@ -64,16 +65,24 @@ private:
 
     // Post-payment: the order pays the pump's finished delivery (order_roads.cpp).
     void settle(run& r);
-    void lockPayment(run& r, bool& locked);
-    void releasePayment(run& r);
+    void lockPayment(run& r, int& locked);
+    bool releasePayment(run& r);
     void tagForSettlement(run& r);
 
     // Reservation: the pump is held for the order until /fueling starts it (order_roads.cpp).
     void reserve(run& r);
     void waitForPump(const run& r, int32_t before);
-    bool tagReserved(run& r);
-    void releaseReservation(run& r);
-    void releaseUnanswered(run& r, int32_t before);
+    bool tagReserved(run& r, int32_t& trannum);
+    bool reservedForUs(const run& r, int32_t trannum);
+    bool releaseReservation(run& r, int32_t trannum);
+    void releaseUnanswered(run& r, int32_t before, state::holdIntent& intent);
+
+    // --- the holds of our workplace on the pump --------------------------------------------
+    static state::pumpHold holdFor(const run& r, state::holdKind kind, int32_t trannum);
+    void busyWithAnother(run& r, const char* text, int code);
+    // The integer value of the reply's first non-empty element of that name; 0 when there is none.
+    // False when the value is not a number.
+    static bool numberOf(const pcudata::cntlMsgResult& res, const std::string& name, int32_t& out);
 
     // --- answers ---------------------------------------------------------------------------
     void refuse(run& r, const ExceptionHTTP& e, const std::string& logText);

@@ -145,6 +145,11 @@ TEST(OrderPlacement, ReservationAnswers)
         trkState_t& rec = rig.publish(1);
         rec.trannum = 77;
         if (r.recordLocked) rec.lock = pcudata::TRK_LOCK_HELD;  // the monitor never lets go
+        // The record shows the reservation for our workplace, as the monitor publishes it.
+        rig.clock.onPause(100000, [&rec] {
+            pcudata::poke(rec.status, 10);
+            pcudata::poke(rec.lockWplace, 20);
+        });
         rig.pcu.rawReplyNext("PWORK", r.reply);
         webtest::httpReply reply = rig.post("/order", orderBody());
         EXPECT_EQ(reply.status, r.code) << r.reply;
@@ -154,7 +159,7 @@ TEST(OrderPlacement, ReservationAnswers)
             EXPECT_EQ(json(reply.body)->getValue<int>("trannum"), r.trannum);
             continue;
         }
-        EXPECT_EQ(reply.body, "{\"msg\":\"Ошибка подготовки ТРК к пуску\",\"stat\":3}");
+        EXPECT_EQ(reply.body, "{\"msg\":\"Ошибка подготовки ТРК к пуску\",\"stat\":10}");
         EXPECT_EQ(rig.pcu.receivedCommands("PWORK").back(), "@!PWORK;NUM=1;TYP=2;");
         EXPECT_EQ(rig.pcu.status(1), 3);
     }

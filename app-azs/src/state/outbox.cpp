@@ -287,9 +287,11 @@ bool outbox::forget(time_t before)
         sqlStatement rows(*db, "DELETE FROM journal WHERE at_us < ?");
         sqlStatement fuelings(
             *db, "DELETE FROM fuelings WHERE stage IN ('ended', 'unresolved') AND created_at < ?");
+        sqlStatement holds(*db, "DELETE FROM holds WHERE stage = 'ended' AND created_at < ?");
+        sqlStatement asked(*db, "DELETE FROM operator_requests WHERE state != 'asked' AND asked_at < ?");
         return tx.begun() && notices.bind(1, int64_t{before}).run() &&
                rows.bind(1, int64_t{before} * 1000000).run() && fuelings.bind(1, int64_t{before}).run() &&
-               tx.commit();
+               holds.bind(1, int64_t{before}).run() && asked.bind(1, int64_t{before}).run() && tx.commit();
     });
 }
 

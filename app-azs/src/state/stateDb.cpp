@@ -12,7 +12,7 @@ namespace state {
 namespace {
 
 // Version of the tables below; a file written by a newer program is left alone.
-constexpr int SCHEMA_VERSION = 2;
+constexpr int SCHEMA_VERSION = 3;
 
 const char* const SCHEMA = R"(
 CREATE TABLE IF NOT EXISTS outbox (
@@ -74,6 +74,27 @@ CREATE TABLE IF NOT EXISTS fuelings (
     ended_at     INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX IF NOT EXISTS fuelings_stage ON fuelings(stage);
+CREATE TABLE IF NOT EXISTS holds (
+    id         INTEGER PRIMARY KEY AUTOINCREMENT,
+    order_id   TEXT    NOT NULL,
+    pump       INTEGER NOT NULL,
+    kind       TEXT    NOT NULL,            -- 'reservation' or 'payment'
+    stage      TEXT    NOT NULL,            -- 'intent', 'held' or 'ended'
+    client_key TEXT    NOT NULL DEFAULT '',
+    trannum    INTEGER NOT NULL DEFAULT 0,  -- the transaction held; 0: not known yet
+    created_at INTEGER NOT NULL,
+    ended_at   INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX IF NOT EXISTS holds_stage ON holds(stage);
+CREATE TABLE IF NOT EXISTS operator_requests (
+    id       INTEGER PRIMARY KEY AUTOINCREMENT,
+    kind     TEXT    NOT NULL,              -- 'release'
+    pump     INTEGER NOT NULL,
+    state    TEXT    NOT NULL,              -- 'asked', 'done' or 'refused'
+    result   TEXT    NOT NULL DEFAULT '',
+    asked_at INTEGER NOT NULL,
+    done_at  INTEGER NOT NULL DEFAULT 0
+);
 )";
 
 bool exists(const std::string& path)
