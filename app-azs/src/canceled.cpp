@@ -4,6 +4,8 @@
 
 #include "exceptions.h"
 #include "fuelweb.h"
+#include "orderFence.h"
+#include "pumpHolds.h"
 #include "timeSource.h"
 
 namespace azs_apps {
@@ -57,8 +59,9 @@ int canceled::cancel(httpContext& ctx, const request& req, std::unique_ptr<pcuda
     if (req.orderId.empty()) throw ExceptionHTTP("Не указан идентификатор заказа", 400);
     answerHeaders(ctx, false);
     pcudata::trkState_t* rec = findPump(req, clientKey);
+    const fence f = fenceOf(rec, req.orderId);
     openSession(session);
-    return stopPump(*session, rec, req.orderId);
+    return stopPump(*session, f);
 }
 
 std::string canceled::checkKeys(const std::string& apikey)
@@ -95,23 +98,51 @@ void canceled::openSession(std::unique_ptr<pcudata::pcuControl>& session)
         throw ExceptionHTTP("Ошибка регистрации рабочего места", 404);
 }
 
+canceled::fence canceled::fenceOf(pcudata::trkState_t* rec, const std::string& orderId)
+{
+    fence f{rec, orderId, peek(rec->trannum)};
+    state::pumpHold hold;
+    const std::shared_ptr<state::pumpHolds> holds = state::pumpHolds::current();
+    if (holds &&
+        (holds->find(orderId, state::holdKind::reservation, hold) ||
+         holds->find(orderId, state::holdKind::payment, hold)) &&
+        hold.trannum > 0)
+        f.trannum = hold.trannum;
+    return f;
+}
+
+bool canceled::stillTheOrders(const fence& f, const char* step)
+{
+    if (stillCarries(f.rec, f.orderId, f.trannum)) return true;
+    char tag[pcudata::TRK_TEXT_SIZE];
+    pcudata::peekText(tag, f.rec->orderId);
+    poco_error(log, std::string("Отмена заказа '") + f.orderId + "': " + step + " не выполняется, ТРК " +
+                        std::to_string(peek(f.rec->trk)) + " обслуживает заказ '" + tag + "' (транзакция " +
+                        std::to_string(peek(f.rec->trannum)) + ")");
+    return false;
+}
+
 // 200 once the pump has stopped (or, still reserved, has been reset); 404 when there was nothing
 // to stop or every try failed.
-int canceled::stopPump(pcudata::pcuControl& session, pcudata::trkState_t* rec, const std::string& orderId)
+int canceled::stopPump(pcudata::pcuControl& session, const fence& f)
 {
+    pcudata::trkState_t* rec = f.rec;
     const int32_t trk = peek(rec->trk);
     if (!stoppable(pcu().statusOf(rec))) return 404;
     pcudata::cntlMsgResult res;
     int err = 0;
     for (int attempt = 0; attempt < STOP_TRIES; ++attempt) {
+        if (!stillTheOrders(f, "остановка ТРК")) return attempt == 0 ? 404 : 200;
         err = 0;
         pcudata::cmdMsgResult_clear(res);
-        session.stop_trk(trk, orderId, res, err);
+        session.stop_trk(trk, f.orderId, res, err);
         pcudata::timeSrc().sleepUs(SECOND_US);
         if (res.Res != 1) continue;
         if (pcu().statusOf(rec) != st::BUSY) return 200;
+        // The order's pump stopped; a pump reserved now may be another order's.
+        if (!stillTheOrders(f, "сброс резерва ТРК")) return 200;
         pcudata::cmdMsgResult_clear(res);
-        session.test_lock_trk(trk, orderId, res, err);
+        session.test_lock_trk(trk, f.orderId, res, err);
         if (res.Res == 1) return 200;
         pcudata::timeSrc().sleepUs(SECOND_US / 2);
     }

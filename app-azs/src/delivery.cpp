@@ -4,6 +4,7 @@
 #include "delivery.h"
 
 #include "journal.h"
+#include "str.h"
 #include "timeSource.h"
 
 namespace azs_apps {
@@ -29,6 +30,16 @@ void cancelWith(fuelingRun& run, const char* reason)
 {
     run.runState = fuelingRun::cancelOrder;
     run.reason = reason;
+}
+
+// The transaction number a reply names (its first numeric "VAL"); 0 when it names none.
+int32_t transactionOf(const pcudata::cntlMsgResult& res)
+{
+    for (const pcudata::cntlMsgEm& em : res.vlist) {
+        int32_t value = 0;
+        if (em.name == "VAL" && pcudata::str::_stoi(em.value, value) == 0 && value > 0) return value;
+    }
+    return 0;
 }
 
 void watchWith(fuelingRun& run, const char* message)
@@ -58,6 +69,10 @@ void delivery::afterAnswer()
         endCancelled();
         return;
     }
+    if (!run.mayAct()) {
+        endTaken();
+        return;
+    }
     decide(waitForStatus());
     run.extDate = upstream::notices::_makeExtDate(0);
     run.pmt = prototype.get_paymnt(run.contract);
@@ -69,6 +84,10 @@ void delivery::afterAnswer()
 // Run state 2 gives the pump back; the others follow the pump to the end.
 void delivery::afterDecision()
 {
+    if (run.moved) {
+        endTaken();
+        return;
+    }
     if (run.runState == fuelingRun::cancelOrder) {
         cancelBeforeWatch();
         return;
@@ -158,6 +177,10 @@ bool delivery::startPump()
     run.startFailed = true;
     for (int attempt = 1; attempt <= START_ATTEMPTS; ++attempt)
         if (startAttempt(attempt)) break;
+    if (run.moved) {
+        endTaken();
+        return false;
+    }
     if (!run.startFailed) {
         state::journal::record(run.orderId, run.trk, state::journal::STARTED, 0, "");
         return true;
@@ -183,11 +206,14 @@ bool delivery::startAttempt(int attempt)
         return false;
     }
     run.freshResult();
+    if (!run.mayAct()) return true;
     int r = run.session->start_order_trk(run.trk, run.orderId, run.res, run.err, run.prod, run.pmt,
                                          run.volume, run.summa, run.price, START_TYP);
     log.debug("результат запуска ТРК " + tag + " res=" + std::to_string(r));
     if (run.res.Res == 1) {
         run.startFailed = false;
+        // A controller that opens a transaction of its own for the start names it here.
+        run.startTrannum = transactionOf(run.res);
         return true;
     }
     run.reason = startFailure(run.res);
@@ -215,7 +241,7 @@ bool delivery::startWentThrough()
 // Stop, reset and release the pump until it is idle again.
 void delivery::putBack()
 {
-    for (int pass = 0; pass < PUT_BACK_PASSES && !run.idle(); ++pass) {
+    for (int pass = 0; pass < PUT_BACK_PASSES && !run.idle() && !run.moved; ++pass) {
         bool stopped = run.stop();
         pauseUs(SECOND_US);
         if (!stopped) continue;

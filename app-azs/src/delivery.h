@@ -18,12 +18,14 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "fuelingRun.h"
 #include "notices.h"
 #include "outbox.h"
 #include "paymentLock.h"
+#include "pumpHolds.h"
 #include "servedOrders.h"
 #include "upstreamTransfer.h"
 
@@ -76,6 +78,7 @@ private:
     int64_t seenVolume = -2;
     time_t lastProgress = 0;
     time_t lastStallWarn = 0;
+    double lastOwnLitres = 0.0;  // delivered while the pump served this order
 
     // --- the road after the answer (delivery.cpp) ----------------------------------------------
     int32_t waitForStatus() const;
@@ -143,6 +146,9 @@ private:
     void noteCompletion(const std::string& apikey, const std::string& trannum, const std::string& date,
                         double volume);
     void noteEnd(const state::finalNotice& n);
+    bool intendPaymentLock();
+    void endTaken();
+    std::unique_ptr<state::holdIntent> paymentIntent;  // the payment lock this order takes
 };
 
 }  // namespace azs_apps

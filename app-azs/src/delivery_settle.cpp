@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "delivery.h"
+#include "journal.h"
+#include "pumpHolds.h"
 #include "storedNotice.h"
 #include "str.h"
 #include "timeSource.h"
@@ -32,6 +34,10 @@ constexpr int TAG_CLEAR_TRIES = 3;
 constexpr int LOCK_SHOW_POLLS = 40;
 constexpr int64_t LOCK_SHOW_POLL_US = 50000;
 
+// The reason of an order whose pump moved on: for the platform it was reset as far as this order
+// is concerned.
+const char* const PUMP_MOVED_ON = "Произошел сброс ТРК в исходное состояние";
+
 int64_t millilitres(double litres)
 {
     return std::llround(litres * 1000.0);
@@ -43,7 +49,7 @@ int64_t millilitres(double litres)
 
 bool delivery::settleFinished()
 {
-    if (!deliveryMatches()) return false;
+    if (!run.mayAct() || !deliveryMatches()) return false;
     run.settledAtStart = true;
     if (!lockForSettlement()) {
         run.reason = "Отмена оплаты заказа (" + run.res.txt + ")";
@@ -57,7 +63,9 @@ bool delivery::settleFinished()
         return true;
     }
     if (changed) return false;  // the watch settles it
-    if (prototype.getPcuDrvVer() > 1) payLock._pmt_lock_ptr(run.session, run.rec, run.orderId, 0, run.res);
+    if (prototype.getPcuDrvVer() > 1 &&
+        payLock._pmt_lock_ptr(run.session, run.rec, run.orderId, 0, run.res) == 1 && paymentIntent)
+        paymentIntent->givenBack();
     run.reason = "Отмена заказа (Не удалось провести оплату)";
     run.runState = fuelingRun::cancelOrder;
     return false;
@@ -82,7 +90,9 @@ bool delivery::deliveryMatches() const
 bool delivery::lockForSettlement()
 {
     if (prototype.getPcuDrvVer() <= 1) return true;
+    if (!intendPaymentLock()) return false;
     if (payLock._pmt_lock_ptr(run.session, run.rec, run.orderId, 1, run.res) != 1) return false;
+    paymentIntent->held();
     return lockShownForUs(true);
 }
 
@@ -106,7 +116,7 @@ bool delivery::settlePasses(bool& changed)
 void delivery::cancelBeforeWatch()
 {
     noteCancellation();
-    for (int pass = 0; pass < CANCEL_PASSES && !run.settledAtStart; ++pass) {
+    for (int pass = 0; pass < CANCEL_PASSES && !run.settledAtStart && !run.moved; ++pass) {
         if (!run.connected()) {
             pauseUs(SECOND_US);
             continue;
@@ -121,6 +131,10 @@ void delivery::cancelBeforeWatch()
 
 void delivery::complete()
 {
+    if (!run.mayAct()) {
+        endTaken();
+        return;
+    }
     std::string date = upstream::notices::_makeExtDate(0);
     double volume = run.delivered();
     std::string trannum = std::to_string(peek(run.rec->trannum));
@@ -142,8 +156,12 @@ bool delivery::lockForCompletion()
         if (!paymentDueHere()) return false;
         if (pass > 0) pauseUs(SECOND_US);
         if (!run.connected()) continue;
+        if (!run.mayAct() || !intendPaymentLock()) return false;
         int r = payLock._pmt_lock_ptr(run.session, run.rec, run.orderId, 1, run.res);
-        if (r == 1) return true;
+        if (r == 1) {
+            paymentIntent->held();
+            return true;
+        }
         if (r > 1) return false;  // refused by the controller; 0 and -1: no connection
     }
     return ownPaymentLock();
@@ -175,7 +193,7 @@ bool delivery::lockShownForUs(bool justLocked)
 
 void delivery::printReceipt()
 {
-    for (int pass = 0; pass < RECEIPT_PASSES; ++pass) {
+    for (int pass = 0; pass < RECEIPT_PASSES && !run.moved; ++pass) {
         if (!run.connected()) {
             pauseUs(SECOND_US);
             continue;
@@ -211,7 +229,7 @@ void delivery::cancelAfterWatch()
     noteCancellation();
     if (run.status() == st::BUSY) freeBusyPump();
     if (run.status() != st::NEED_PAY) stopPump();
-    if (run.status() == st::NEED_PAY && paymentHolds()) {
+    if (run.status() == st::NEED_PAY && !run.moved && paymentHolds()) {
         settleDeliveredAnyway();
         return;
     }
@@ -220,7 +238,7 @@ void delivery::cancelAfterWatch()
 
 void delivery::freeBusyPump()
 {
-    for (int pass = 0; pass < BUSY_PASSES; ++pass) {
+    for (int pass = 0; pass < BUSY_PASSES && !run.moved; ++pass) {
         if (!run.connected()) {
             pauseUs(SECOND_US);
             continue;
@@ -232,7 +250,7 @@ void delivery::freeBusyPump()
 
 void delivery::stopPump()
 {
-    for (int pass = 0; pass < STOP_PASSES && !run.idle(); ++pass) {
+    for (int pass = 0; pass < STOP_PASSES && !run.idle() && !run.moved; ++pass) {
         if (!run.connected()) {
             pauseUs(SECOND_US);
             continue;
@@ -274,7 +292,7 @@ void delivery::settleDeliveredAnyway()
 
 void delivery::printWhileUnpaid()
 {
-    for (int pass = 0; pass < UNPAID_PRINT_PASSES && run.status() == st::NEED_PAY; ++pass) {
+    for (int pass = 0; pass < UNPAID_PRINT_PASSES && run.status() == st::NEED_PAY && !run.moved; ++pass) {
         if (!run.connected()) {
             pauseUs(SECOND_US);
             continue;
@@ -282,6 +300,46 @@ void delivery::printWhileUnpaid()
         if (run.status() != st::NEED_PAY || run.print()) return;
         pauseUs(SECOND_US);
     }
+}
+
+// --- the pump has moved on to another order --------------------------------------------------
+
+// Before a payment lock goes out: a process killed meanwhile leaves an intent, and the next start
+// gives the lock back instead of keeping the till from taking the payment. False when another
+// order holds the pump: it is no longer this order's.
+bool delivery::intendPaymentLock()
+{
+    if (paymentIntent) return true;
+    state::pumpHold h;
+    h.orderId = run.orderId;
+    h.pump = run.trk;
+    h.kind = state::holdKind::payment;
+    h.clientKey = run.clientKey;
+    h.trannum = peek(run.rec->trannum);
+    paymentIntent = std::make_unique<state::holdIntent>(h);
+    if (paymentIntent->taken()) return true;
+    run.moved = true;
+    return false;
+}
+
+// The pump serves another order now (another tag, or another transaction under this order's): the
+// order ends as the pump left it. No command goes to the pump for it, and its completion would
+// carry another order's fuel: it is cancelled as a pump reset to its idle state is.
+void delivery::endTaken()
+{
+    char tag[pcudata::TRK_TEXT_SIZE];
+    pcudata::peekText(tag, run.rec->orderId);
+    const int32_t shown = peek(run.rec->trannum);
+    const std::string other = "заказ '" + std::string(tag) + "', транзакция " + std::to_string(shown);
+    poco_error(log, "ТРК " + std::to_string(run.trk) + " больше не обслуживает заказ '" + run.orderId +
+                        "' (транзакция " + std::to_string(run.trannum) + "): на ТРК " + other +
+                        (started ? ", по заказу отпущено " + sixDecimals(lastOwnLitres) + " л" : "") +
+                        ". Заказ отменяется без команд ТРК");
+    state::journal::record(run.orderId, run.trk, state::journal::PUMP_TAKEN, shown, "на ТРК " + other);
+    run.reason = PUMP_MOVED_ON;
+    run.runState = fuelingRun::cancelOrder;
+    noteCancellation();
+    endCancelled();
 }
 
 // --- the end of every road ---------------------------------------------------------------------
@@ -305,6 +363,8 @@ void delivery::clearTag()
 void delivery::closeOrder()
 {
     clearTag();
+    if (std::shared_ptr<state::pumpHolds> holds = state::pumpHolds::current())
+        holds->endOrder(run.orderId, pcudata::timeSrc().now());
     run.session->close();
     run.session.reset();
 }

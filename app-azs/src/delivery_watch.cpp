@@ -33,6 +33,10 @@ const char* const ZERO_VOLUME = "Нулевой объем отпуска. (от
 void delivery::watchAndSettle()
 {
     watch();
+    if (run.moved) {
+        endTaken();
+        return;
+    }
     if (run.runState == fuelingRun::settleDelivery)
         complete();
     else
@@ -56,6 +60,11 @@ void delivery::pass()
 {
     pauseUs(POLL_US);
     int32_t status = run.status();
+    // Whatever the pump shows now may be another order's.
+    if (!run.mayAct()) {
+        done = true;
+        return;
+    }
     noteProgress(status);
     if (status < 1 || status == st::EMERGENCY_DELIVERY) return;
     now = pcudata::timeSrc().now();
@@ -80,6 +89,7 @@ void delivery::pass()
 void delivery::flowing(int32_t status)
 {
     started = true;
+    lastOwnLitres = run.delivered();
     if (peek(run.rec->notifyDue) != 0) sendVolume();
     if (status != st::DELIVERING && now - lastMsgTime > DELIVERY_MSG_GAP_SEC) {
         lastMsgTime = now;
@@ -140,7 +150,7 @@ void delivery::stopAfterTimeout()
                            std::to_string(now - startRef) + " с от заказа");
     run.reason = START_TIMEOUT;  // goes with the cancellation, never to the driver
     run.msgPending = false;
-    for (int pass = 0; pass < TIMEOUT_STOP_PASSES; ++pass) {
+    for (int pass = 0; pass < TIMEOUT_STOP_PASSES && !run.moved; ++pass) {
         if (!run.connected()) {
             pauseUs(SECOND_US);
             continue;
@@ -181,6 +191,7 @@ void delivery::endOfDelivery()
 // When the record stays locked the mark stays raised, and the count goes out again later.
 void delivery::sendVolume()
 {
+    if (!run.owns()) return;  // the next pass looks at whose the pump is
     double volume = run.delivered();
     {
         pcudata::trkLock lock(prototype, run.rec);

@@ -6,6 +6,7 @@
 #include "fuelweb.h"
 #include "journal.h"
 #include "orderRequest.h"
+#include "pumpHolds.h"
 #include "timeSource.h"
 #include "watchedOrders.h"
 
@@ -224,7 +225,16 @@ void fueling::keepServed(fuelingRun& run)
 {
     run.served = state::servedOrders::current();
     run.pmt = pcu().get_paymnt(run.contract);
+    // The transaction the order's hold was taken for, when it is known; else the one the pump
+    // shows for the order now.
     run.trannum = peek(run.rec->trannum);
+    state::pumpHold hold;
+    const std::shared_ptr<state::pumpHolds> holds = state::pumpHolds::current();
+    if (holds &&
+        (holds->find(run.orderId, state::holdKind::reservation, hold) ||
+         holds->find(run.orderId, state::holdKind::payment, hold)) &&
+        hold.trannum > 0)
+        run.trannum = hold.trannum;
     if (!run.served) return;
     state::servedOrder o;
     static_cast<state::orderRecord&>(o) = run;

@@ -1,11 +1,24 @@
 #include "fuelingRun.h"
 
+#include "orderFence.h"
+
 namespace azs_apps {
 
 void fuelingRun::freshResult()
 {
     err = 0;
     pcudata::cmdMsgResult_clear(res);
+}
+
+bool fuelingRun::owns() const
+{
+    return carriesOrder(rec, orderId, trannum, startTrannum);
+}
+
+bool fuelingRun::mayAct()
+{
+    if (!moved && !stillCarries(rec, orderId, trannum, startTrannum)) moved = true;
+    return !moved;
 }
 
 bool fuelingRun::connected()
@@ -19,31 +32,31 @@ bool fuelingRun::connected()
 bool fuelingRun::stop()
 {
     freshResult();
-    return session->stop_trk(trk, orderId, res, err) == 1 && res.Res == 1;
+    return mayAct() && session->stop_trk(trk, orderId, res, err) == 1 && res.Res == 1;
 }
 
 bool fuelingRun::testLock()
 {
     freshResult();
-    return session->test_lock_trk(trk, orderId, res, err) == 1 && res.Res == 1;
+    return mayAct() && session->test_lock_trk(trk, orderId, res, err) == 1 && res.Res == 1;
 }
 
 bool fuelingRun::release()
 {
     freshResult();
-    return session->release_trk(trk, orderId, res, err) == 1 && res.Res == 1;
+    return mayAct() && session->release_trk(trk, orderId, res, err) == 1 && res.Res == 1;
 }
 
 bool fuelingRun::print()
 {
     freshResult();
-    return session->print_virt(trk, orderId, res, err) == 1 && res.Res == 1;
+    return mayAct() && session->print_virt(trk, orderId, res, err) == 1 && res.Res == 1;
 }
 
 bool fuelingRun::changePayment()
 {
     freshResult();
-    return session->change_pmt(trk, orderId, res, err, pmt) == 1 && res.Res == 1;
+    return mayAct() && session->change_pmt(trk, orderId, res, err, pmt) == 1 && res.Res == 1;
 }
 
 }  // namespace azs_apps

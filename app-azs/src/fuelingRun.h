@@ -36,6 +36,10 @@ struct fuelingRun : state::orderRecord {
     bool settledAtStart = false;  // the delivery was over and matched the order on arrival
     bool finalSent = false;       // the one completion or cancellation of the order is out
     bool resumed = false;         // taken over at start-up from a process that ended mid-order
+    // The pump has moved on to another order (another tag, or another transaction under this
+    // order's tag): nothing more is sent to it for this order.
+    bool moved = false;
+    int32_t startTrannum = 0;  // the transaction the start answered with, when it named one
 
     // --- the order's row in the state file, for a take-over after a crash ------------------
     std::shared_ptr<azs_apps::state::servedOrders> served;
@@ -60,7 +64,14 @@ struct fuelingRun : state::orderRecord {
         msgPending = true;
     }
 
+    // The pump's record still carries this order: its tag, and once known its transaction (the
+    // reservation's, or the one the start answered with).
+    bool owns() const;
+    // owns(); once it fails, moved is set and stays so.
+    bool mayAct();
+
     // --- commands on the request's session; true when the controller carried them out ------
+    // None is sent once the pump has moved on to another order.
     // One connection attempt; a session that is still not connected is closed.
     bool connected();
     bool stop();

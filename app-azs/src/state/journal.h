@@ -41,6 +41,8 @@ inline constexpr char SETTLED[] = "settled";    // post-payment taken; text: lit
 inline constexpr char FUELING[] = "fueling";    // /fueling accepted (code 200) for the order
 inline constexpr char STARTED[] = "started";    // the pump was started for the order
 inline constexpr char START_TIMEOUT[] = "start_timeout";
+// The pump moved on to another order during this one; code: the transaction it shows, text: whose.
+inline constexpr char PUMP_TAKEN[] = "pump_taken";
 inline constexpr char RESUMED[] = "resumed";        // taken over after a restart; code: pump status
 inline constexpr char UNRESOLVED[] = "unresolved";  // could not be taken over: for the operator
 inline constexpr char VOLUME[] = "volume";          // text: litres so far
