@@ -57,6 +57,7 @@ int canceled::cancel(httpContext& ctx, const request& req, std::unique_ptr<pcuda
 {
     std::string clientKey = checkKeys(req.apikey);
     if (req.orderId.empty()) throw ExceptionHTTP("Не указан идентификатор заказа", 400);
+    requireRecordWidths(req.orderId, clientKey);
     answerHeaders(ctx, false);
     pcudata::trkState_t* rec = findPump(req, clientKey);
     const fence f = fenceOf(rec, req.orderId);

@@ -114,6 +114,7 @@ void fueling::readFields(const jsonBody& body, fuelingRun& run)
 void fueling::checkFields(fuelingRun& run)
 {
     if (run.orderId.empty() || run.appId < 1) throw ExceptionHTTP("Не верно задан номер заказа", 400);
+    requireRecordWidths(run.orderId, run.clientKey);
     if (run.trk < 1 || run.trk > pcudata::TRK_COUNT) {
         run.errorText = "Неверно указан номер ТРК";
         throw ExceptionHTTP("Номер ТРК за пределами допустимых значений", 400);

@@ -46,6 +46,15 @@ void master::requireOrderKeys(const apiKeys& keys) const
     }
 }
 
+void master::requireRecordWidths(const std::string& orderId, const std::string& clientKey)
+{
+    const std::string most = std::to_string(pcudata::TRK_TEXT_SIZE - 1);
+    if (orderId.size() >= pcudata::TRK_TEXT_SIZE)
+        throw ExceptionHTTP("Номер заказа длиннее " + most + " байт (поле \"id\")", 400);
+    if (clientKey.size() >= pcudata::TRK_TEXT_SIZE)
+        throw ExceptionHTTP("Ключ приложения длиннее " + most + " байт (первая часть \"apikey\")", 400);
+}
+
 void master::answerHeaders(httpContext& ctx, bool json)
 {
     ctx.contentEncoding("utf-8");

@@ -43,6 +43,10 @@ protected:
     // with the text that names the failing key (for the log; what the caller is told is the
     // endpoint's own choice).
     void requireOrderKeys(const apiKeys& keys) const;
+    // The pump's record keeps at most 119 bytes of an order id and of a client key: a longer one
+    // would be cut there, and no later request could find the order on its pump. Throws
+    // ExceptionHTTP 400 naming the field.
+    static void requireRecordWidths(const std::string& orderId, const std::string& clientKey);
 
     // --- answer ----------------------------------------------------------------------------
     // Content encoding "utf-8" and language "ru"; with json also the JSON content type.

@@ -58,7 +58,7 @@ void order::get_order()
     r.req = orderRequest::read(body);
     r.journaled = true;
     try {  // C: the fields
-        checkFields(r.req, logText);
+        checkFields(r.req, r.keys.client, logText);
     } catch (const ExceptionHTTP& e) {
         refuse(r, e, logText);
         return;
@@ -93,12 +93,13 @@ void order::checkBody(int parseErr, const jsonBody& body)
     if (!body.present()) throw ExceptionHTTP("Отсутствуют данные заказа", 412);
 }
 
-void order::checkFields(const orderRequest& req, std::string& logText)
+void order::checkFields(const orderRequest& req, const std::string& clientKey, std::string& logText)
 {
     if (req.id.empty() || req.app_id < 1) {
         logText = "Неправильно указан номер заказа";
         throw ExceptionHTTP("Отсутствует номер заказа", 400);
     }
+    requireRecordWidths(req.id, clientKey);
     if (req.trk < 1 || req.trk > pcudata::TRK_COUNT) {
         logText = "Номер ТРК за пределами допустимых значений";
         throw ExceptionHTTP("Неверный номер ТРК", 400);

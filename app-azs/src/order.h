@@ -51,7 +51,7 @@ private:
 
     // --- checks of the request, in their order ----------------------------------------------
     void checkBody(int parseErr, const jsonBody& body);
-    void checkFields(const orderRequest& req, std::string& logText);
+    void checkFields(const orderRequest& req, const std::string& clientKey, std::string& logText);
     orderAdmission admission();
     bool repeated(run& r);
     void answerRepeated(run& r);
