@@ -5,6 +5,7 @@
 
 #include "fuelweb.h"
 #include "journal.h"
+#include "orderFence.h"
 #include "orderRequest.h"
 #include "pumpHolds.h"
 #include "timeSource.h"
@@ -43,6 +44,10 @@ void fueling::get_fueling()
         // One request serves an order: a repeated one gets the same answer and does nothing.
         claim = std::make_unique<watchedOrders::claim>(run.orderId);
         if (!claim->held()) {
+            // The keeper of the holds ends a reservation that waited too long by taking its claim
+            // and clearing its tag first: then the order is gone, not being served.
+            if (!carriesOrder(run.rec, run.orderId, 0))
+                throw ExceptionHTTP("Номер заказа на ТРК указан неверно", 400);
             answerRepeated(*ctx, run);
             return;
         }

@@ -24,6 +24,7 @@
 
 #include "durableState.h"
 #include "fuelweb.h"
+#include "holdKeeper.h"
 #include "orderRecovery.h"
 #include "serviceSettings.h"
 #include "serviceStop.h"
@@ -116,12 +117,15 @@ public:
     {
         for (std::thread& t : threads) t.join();
     }
-    void add(std::unique_ptr<webService> svc, std::unique_ptr<azs_apps::orderRecovery> taken)
+    void add(std::unique_ptr<webService> svc, std::unique_ptr<azs_apps::orderRecovery> taken,
+             std::unique_ptr<azs_apps::holdKeeper> keeper)
     {
-        threads.emplace_back([old = std::move(svc), resumed = std::move(taken)]() mutable {
-            resumed.reset();
-            old.reset();
-        });
+        threads.emplace_back(
+            [old = std::move(svc), resumed = std::move(taken), kept = std::move(keeper)]() mutable {
+                kept.reset();
+                resumed.reset();
+                old.reset();
+            });
     }
 
 private:
@@ -203,6 +207,7 @@ int runCycles(int argc, char** argv)
             // Destroyed before the service: it waits for the orders taken over as the service for
             // its requests.
             std::unique_ptr<azs_apps::orderRecovery> resumed;
+            std::unique_ptr<azs_apps::holdKeeper> keeper;
             {
                 liveService live(*svc);
                 poco_information(log, "Запуск приложения");
@@ -214,6 +219,9 @@ int runCycles(int argc, char** argv)
                 // (and a warning for each mistyped key) comes with the start of the cycle rather
                 // than with its first request.
                 svc->apps().acquire();
+                // What a process ended at the wrong moment left held for nobody is given back
+                // before any request can come for the pump; then the keeper looks every second.
+                keeper = std::make_unique<azs_apps::holdKeeper>(svc->config(), state->holds());
                 try {
                     svc->start();
                 } catch (const std::exception& e) {
@@ -234,7 +242,7 @@ int runCycles(int argc, char** argv)
                 return 0;
             }
             poco_warning(log, "Рестарт приложения");
-            retired.add(std::move(svc), std::move(resumed));
+            retired.add(std::move(svc), std::move(resumed), std::move(keeper));
         }
     } catch (const std::exception& e) {
         return fatal(log, errorText(e));

@@ -43,6 +43,8 @@ inline constexpr char STARTED[] = "started";    // the pump was started for the 
 inline constexpr char START_TIMEOUT[] = "start_timeout";
 // The pump moved on to another order during this one; code: the transaction it shows, text: whose.
 inline constexpr char PUMP_TAKEN[] = "pump_taken";
+// A hold of our workplace given back for an order nobody serves; code: the command's TYP.
+inline constexpr char HOLD_RELEASED[] = "hold_released";
 inline constexpr char RESUMED[] = "resumed";        // taken over after a restart; code: pump status
 inline constexpr char UNRESOLVED[] = "unresolved";  // could not be taken over: for the operator
 inline constexpr char VOLUME[] = "volume";          // text: litres so far
