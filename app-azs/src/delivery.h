@@ -79,6 +79,7 @@ private:
     time_t lastProgress = 0;
     time_t lastStallWarn = 0;
     double lastOwnLitres = 0.0;  // delivered while the pump served this order
+    time_t staleSince = 0;       // the pump table has been stale since then; 0: it is fresh
 
     // --- the road after the answer (delivery.cpp) ----------------------------------------------
     int32_t waitForStatus() const;
@@ -97,6 +98,7 @@ private:
     void flowing(int32_t status);
     void waiting(int32_t status);
     bool stays(int32_t status);
+    bool tableSeen();
     bool startTimedOut(time_t timeout) const;
     void reservedOnly();
     void stopAfterTimeout();

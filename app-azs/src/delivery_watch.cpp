@@ -1,6 +1,7 @@
 #include "delivery.h"
 
 #include "journal.h"
+#include "pumpPoller.h"
 #include "str.h"
 #include "timeSource.h"
 #include "trkLock.h"
@@ -15,7 +16,6 @@ using pcudata::peek;
 using pcudata::pauseUs;
 using pcudata::SECOND_US;
 
-constexpr int64_t POLL_US = 10000;
 constexpr time_t DELIVERY_MSG_GAP_SEC = 3;
 constexpr time_t NOZZLE_MSG_GAP_SEC = 2;
 constexpr int TIMEOUT_STOP_PASSES = 10;
@@ -53,12 +53,15 @@ void delivery::watch()
     done = false;
     lastMsgTime = 0;
     startRef = peek(run.rec->tagTime);
-    while (!done) pass();
+    pumpPoller::watcher poller(prototype, run.trk);
+    while (!done) {
+        poller.waitChange();
+        pass();
+    }
 }
 
 void delivery::pass()
 {
-    pauseUs(POLL_US);
     int32_t status = run.status();
     // Whatever the pump shows now may be another order's.
     if (!run.mayAct()) {
@@ -66,8 +69,9 @@ void delivery::pass()
         return;
     }
     noteProgress(status);
-    if (status < 1 || status == st::EMERGENCY_DELIVERY) return;
     now = pcudata::timeSrc().now();
+    if (!tableSeen()) return;
+    if (status < 1 || status == st::EMERGENCY_DELIVERY) return;
     if (st::flowing(status)) {
         flowing(status);
     } else if (st::ready(status) || status == st::STOPPED) {
@@ -115,6 +119,19 @@ void delivery::waiting(int32_t status)
                   "; RestTime = " + std::to_string(now - startRef));
     }
     sendMessage();
+}
+
+// While the pump table is stale the pump is taken as out of reach: nothing is decided on it, and
+// the time does not count towards the start timeout, which goes on once the table is fresh again.
+bool delivery::tableSeen()
+{
+    if (!prototype.tableFresh()) {
+        if (staleSince == 0) staleSince = now;
+        return false;
+    }
+    if (staleSince != 0 && startRef > 0) startRef += now - staleSince;
+    staleSince = 0;
+    return true;
 }
 
 // A status that lasts a whole second is the pump's state, not a passing one.
