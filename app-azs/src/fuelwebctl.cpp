@@ -3,11 +3,13 @@
 #include <Poco/Exception.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <memory>
 
 #include "durableState.h"
+#include "fuelwebctl_pumps.h"
 #include "journal.h"
 #include "noticeTiming.h"
 #include "outbox.h"
@@ -32,6 +34,10 @@ std::string usage()
                "  resend ID      отправить недоставленные уведомления заказа ID снова (сразу, с новым "
                "сроком)\n"
                "  backup FILE    согласованная копия файла состояния (можно при работающем fuelweb)\n"
+               "  status         состояние ТРК, заказы на ТРК и удержания рабочего места\n"
+               "  release ТРК [--force]\n"
+               "                 снять резерв или блокировку оплаты рабочего места, не нужные ни одному\n"
+               "                 заказу (через работающий fuelweb; --force: сам, когда fuelweb не запущен)\n"
                "Файл состояния: --state FILE, иначе \"fuelweb.state_path\" из CONFIG, иначе ") +
            durableState::DEFAULT_PATH + "\n";
 }
@@ -42,6 +48,7 @@ struct request {
     std::string statePath;
     std::string command;
     std::string arg;
+    bool force = false;
 };
 
 bool parse(const std::vector<std::string>& args, request& r)
@@ -53,6 +60,8 @@ bool parse(const std::vector<std::string>& args, request& r)
             r.config = args[++i];
         } else if (a == "--state" && i + 1 < args.size()) {
             r.statePath = args[++i];
+        } else if (a == "--force") {
+            r.force = true;
         } else if (!a.empty() && a[0] == '-') {
             return false;
         } else {
@@ -61,8 +70,10 @@ bool parse(const std::vector<std::string>& args, request& r)
     }
     if (words.empty()) return false;
     r.command = words[0];
-    const bool needsArg = r.command == "order" || r.command == "resend" || r.command == "backup";
-    if (r.command != "pending" && !needsArg) return false;
+    const bool needsArg =
+        r.command == "order" || r.command == "resend" || r.command == "backup" || r.command == "release";
+    if (r.command != "pending" && r.command != "status" && !needsArg) return false;
+    if (r.force && r.command != "release") return false;
     if (words.size() != (needsArg ? 2u : 1u)) return false;
     if (needsArg) r.arg = words[1];
     return true;
@@ -183,15 +194,12 @@ int resend(state::stateDb& db, const std::string& id, time_t keepSec, std::ostre
         err << "У заказа '" << id << "' нет недоставленных уведомлений\n";
         return FAILED;
     }
-    state::sqlStatement row(db,
-                            "INSERT INTO journal (at_us, order_id, pump, kind, code, text) SELECT ?, ?, "
-                            "COALESCE((SELECT pump FROM journal WHERE order_id = ? AND pump > 0 ORDER BY seq "
-                            "DESC LIMIT 1), 0), ?, 0, 'fuelwebctl resend'");
-    row.bind(1, pcudata::timeSrc().nowUs())
-        .bind(2, id)
-        .bind(3, id)
-        .bind(4, std::string(state::journal::NOTICE_REQUEUED));
-    row.run();
+    state::journalRow row;
+    row.atUs = pcudata::timeSrc().nowUs();
+    row.orderId = id;
+    row.kind = state::journal::NOTICE_REQUEUED;
+    row.text = "fuelwebctl resend";
+    state::journal::insert(db, row);
     out << "Уведомлений поставлено в очередь: " << queued
         << " (fuelweb отправит их в течение минуты; если он не запущен — при запуске)\n";
     return DONE;
@@ -231,12 +239,11 @@ int fuelwebctl(const std::vector<std::string>& args, std::ostream& out, std::ost
         return USAGE;
     }
     std::string path = r.statePath;
-    time_t keepSec = noticeTiming(webConfig()).keepSec;
+    webConfig cfg;
     if (!r.config.empty()) {
         try {
-            webConfig cfg = webConfig::fromFile(r.config);
+            cfg = webConfig::fromFile(r.config);
             if (path.empty()) path = cfg.getString("fuelweb.state_path", durableState::DEFAULT_PATH);
-            keepSec = noticeTiming(cfg).keepSec;
         } catch (const Poco::Exception& e) {
             err << "Не удалось прочитать конфигурацию '" << r.config << "': " << e.displayText() << "\n";
             return FAILED;
@@ -247,18 +254,24 @@ int fuelwebctl(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (path.empty()) path = durableState::DEFAULT_PATH;
 
-    // Only resend writes; the others read the file as it is, never creating one.
-    const bool writes = r.command == "resend";
+    // Only resend and release write; the others read the file as it is, never creating one.
+    const bool writes = r.command == "resend" || r.command == "release";
     std::string error;
     std::unique_ptr<state::stateDb> db = state::stateDb::open(
         path, writes ? state::stateDb::update : state::stateDb::readOnly, state::stateDb::full, error);
+    if (r.command == "status") {
+        if (!db) err << "Файл состояния '" << path << "' не открыт: " << error << "\n";
+        return fuelwebctlPumps::status(cfg, db.get(), out, err);
+    }
     if (!db) {
         err << "Не удалось открыть файл состояния '" << path << "': " << error << "\n";
         return FAILED;
     }
     if (r.command == "pending") return pending(*db, out);
     if (r.command == "order") return order(*db, r.arg, out, err);
-    if (r.command == "resend") return resend(*db, r.arg, keepSec, out, err);
+    if (r.command == "resend") return resend(*db, r.arg, noticeTiming(cfg).keepSec, out, err);
+    if (r.command == "release")
+        return fuelwebctlPumps::release(cfg, *db, std::atoi(r.arg.c_str()), r.force, out, err);
     return backup(*db, r.arg, out, err);
 }
 

@@ -7,6 +7,8 @@
 //   fuelwebctl [-c CONFIG | --state FILE] order ID     an order's journal and notices
 //   fuelwebctl [-c CONFIG | --state FILE] resend ID    queue an order's undelivered notices again
 //   fuelwebctl [-c CONFIG | --state FILE] backup FILE  a consistent copy of the state file
+//   fuelwebctl [-c CONFIG] status                      pumps, their orders and our holds
+//   fuelwebctl [-c CONFIG] release PUMP [--force]      give back a hold no order needs
 //
 // Without -c or --state the file is the service's default. Exit status: 0 done, 1 failed (file
 // missing or unreadable, unknown order), 2 wrong usage.

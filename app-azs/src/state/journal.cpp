@@ -169,7 +169,20 @@ void journalWriter::writeBatch()
     q.written.notify_all();
 }
 
-// One transaction; a row without its pump takes the pump of the order's latest row.
+bool journal::insert(stateDb& db, journalRow& r)
+{
+    if (r.pump == 0) {
+        sqlStatement p(db,
+                       "SELECT pump FROM journal WHERE order_id = ? AND pump > 0 ORDER BY seq DESC LIMIT 1");
+        if (p.bind(1, r.orderId).next()) r.pump = static_cast<int>(p.int64(0));
+    }
+    sqlStatement q(db,
+                   "INSERT INTO journal (at_us, order_id, pump, kind, code, text) VALUES (?, ?, ?, ?, ?, ?)");
+    q.bind(1, r.atUs).bind(2, r.orderId).bind(3, int64_t{r.pump}).bind(4, r.kind);
+    return q.bind(5, r.code).bind(6, r.text).run();
+}
+
+// One transaction.
 void journalWriter::writeRows(std::vector<journalRow>& rows)
 {
     bool ok = false;
@@ -177,21 +190,7 @@ void journalWriter::writeRows(std::vector<journalRow>& rows)
     {
         sqlTransaction tx(*db);
         ok = tx.begun();
-        for (size_t i = 0; ok && i < rows.size(); ++i) {
-            journalRow& r = rows[i];
-            if (r.pump == 0) {
-                sqlStatement p(*db,
-                               "SELECT pump FROM journal WHERE order_id = ? AND pump > 0 ORDER BY seq DESC "
-                               "LIMIT 1");
-                if (p.bind(1, r.orderId).next()) r.pump = static_cast<int>(p.int64(0));
-            }
-            sqlStatement q(
-                *db,
-                "INSERT INTO journal (at_us, order_id, pump, kind, code, text) VALUES (?, ?, ?, ?, "
-                "?, ?)");
-            q.bind(1, r.atUs).bind(2, r.orderId).bind(3, int64_t{r.pump}).bind(4, r.kind);
-            ok = q.bind(5, r.code).bind(6, r.text).run();
-        }
+        for (size_t i = 0; ok && i < rows.size(); ++i) ok = journal::insert(*db, rows[i]);
         ok = ok && tx.commit();
         if (!ok) why = db->errorText();  // before the rollback replaces it
     }

@@ -58,6 +58,10 @@ inline constexpr char NOTICE_REQUEUED[] = "notice_requeued";  // by the operator
 // Queues a row; returns at once. Rows without an order id are not kept.
 void record(const std::string& orderId, int pump, const char* kind, int64_t code, const std::string& text);
 
+// Writes one row at once on that connection (the operator's command, which runs no writer); a row
+// without its pump takes the pump of the order's latest row.
+bool insert(stateDb& db, journalRow& row);
+
 // The rows of an order, in the order they were recorded.
 std::vector<journalRow> ofOrder(stateDb& db, const std::string& orderId);
 

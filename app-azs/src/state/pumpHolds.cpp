@@ -64,12 +64,12 @@ void pumpHolds::uninstall(uint64_t installation)
     slot.uninstall(installation);
 }
 
-// The holds a process that has ended left open: nobody is taking them any more.
-void pumpHolds::loadOpen()
+std::vector<pumpHold> pumpHolds::openIn(stateDb& db)
 {
-    sqlStatement q(*db,
+    sqlStatement q(db,
                    "SELECT id, order_id, pump, kind, stage, client_key, trannum, created_at FROM holds "
                    "WHERE stage != 'ended' ORDER BY id");
+    std::vector<pumpHold> open;
     while (q.next()) {
         pumpHold h;
         h.id = q.int64(0);
@@ -80,12 +80,23 @@ void pumpHolds::loadOpen()
         h.clientKey = q.text(5);
         h.trannum = static_cast<int32_t>(q.int64(6));
         h.createdAt = static_cast<time_t>(q.int64(7));
+        open.push_back(h);
+    }
+    return open;
+}
+
+bool pumpHolds::endIn(stateDb& db, int64_t id, time_t now)
+{
+    sqlStatement q(db, "UPDATE holds SET stage = 'ended', ended_at = ? WHERE id = ?");
+    return q.bind(1, int64_t{now}).bind(2, id).run();
+}
+
+// The holds a process that has ended left open: nobody is taking them any more.
+void pumpHolds::loadOpen()
+{
+    for (pumpHold h : openIn(*db)) {
         h.orphan = true;
         entries[h.id] = h;
-    }
-    if (q.failed() || !q.ok()) {
-        poco_error(log,
-                   "Ошибка чтения файла состояния '" + db->path() + "' (удержания ТРК): " + db->errorText());
     }
 }
 
@@ -160,8 +171,7 @@ void pumpHolds::end(int64_t id, time_t now)
 {
     std::lock_guard<std::mutex> g(m);
     if (entries.erase(id) == 0 || !db || id < 0) return;
-    sqlStatement q(*db, "UPDATE holds SET stage = 'ended', ended_at = ? WHERE id = ?");
-    write("удержание ТРК снято", id, q.bind(1, int64_t{now}).bind(2, id).run());
+    write("удержание ТРК снято", id, endIn(*db, id, now));
 }
 
 void pumpHolds::endOrder(const std::string& orderId, time_t now)

@@ -92,6 +92,11 @@ public:
     // The open holds on one pump.
     std::vector<pumpHold> onPump(int pump);
 
+    // The open holds kept in a state file, and the end of one, on another connection (the
+    // operator's command, while no service may run).
+    static std::vector<pumpHold> openIn(stateDb& db);
+    static bool endIn(stateDb& db, int64_t id, time_t now);
+
 private:
     std::unique_ptr<stateDb> db;  // null: in memory only
     Poco::Logger& log;

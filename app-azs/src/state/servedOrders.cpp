@@ -44,6 +44,17 @@ servedOrder rowOf(const sqlStatement& q)
     return o;
 }
 
+std::vector<servedOrder> readUnfinished(stateDb& db, bool& failed)
+{
+    std::string sql = std::string("SELECT ") + COLUMNS +
+                      " FROM fuelings WHERE stage IN ('serving', 'completing', 'cancelling') ORDER BY id";
+    sqlStatement q(db, sql.c_str());
+    std::vector<servedOrder> rows;
+    while (q.next()) rows.push_back(rowOf(q));
+    failed = q.failed() || !q.ok();
+    return rows;
+}
+
 }  // namespace
 
 std::shared_ptr<servedOrders> servedOrders::open(const std::string& path, std::string& error)
@@ -129,15 +140,18 @@ bool servedOrders::close(int64_t id, const char* stage, time_t now)
 std::vector<servedOrder> servedOrders::unfinished()
 {
     std::lock_guard<std::mutex> g(m);
-    std::string sql = std::string("SELECT ") + COLUMNS +
-                      " FROM fuelings WHERE stage IN ('serving', 'completing', 'cancelling') ORDER BY id";
-    sqlStatement q(*db, sql.c_str());
-    std::vector<servedOrder> rows;
-    while (q.next()) rows.push_back(rowOf(q));
-    if (q.failed() || !q.ok()) {
+    bool failed = false;
+    std::vector<servedOrder> rows = readUnfinished(*db, failed);
+    if (failed) {
         poco_error(log, "Ошибка чтения файла состояния '" + db->path() + "' (заправки): " + db->errorText());
     }
     return rows;
+}
+
+std::vector<servedOrder> servedOrders::unfinishedIn(stateDb& db)
+{
+    bool failed = false;
+    return readUnfinished(db, failed);
 }
 
 bool servedOrders::noticeStored(const std::string& orderId, time_t since)

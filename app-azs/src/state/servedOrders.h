@@ -70,6 +70,8 @@ public:
 
     // The rows not ended, oldest first.
     std::vector<servedOrder> unfinished();
+    // The same on another connection (the operator's command); empty when they can't be read.
+    static std::vector<servedOrder> unfinishedIn(stateDb& db);
     // True when the outbox holds a final notice of the order stored at or after since.
     bool noticeStored(const std::string& orderId, time_t since);
 
