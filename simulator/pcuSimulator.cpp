@@ -126,10 +126,22 @@ void pcuSimulator::onControlClient(int fd)
 
 controlOutcome pcuSimulator::onControlLine(controlSession& s, const std::string& line)
 {
-    std::lock_guard<std::mutex> g(mtx);
-    controlOutcome out = handleControlLine(st, s, line);
-    publishLocked();
+    controlOutcome out;
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard<std::mutex> g(mtx);
+        out = handleControlLine(st, s, line);
+        publishLocked();
+        hook = afterCommand;
+    }
+    if (hook) hook(line);
     return out;
+}
+
+void pcuSimulator::setAfterCommand(std::function<void(const std::string& line)> hook)
+{
+    std::lock_guard<std::mutex> g(mtx);
+    afterCommand = std::move(hook);
 }
 
 // --- monitoring lines ---

@@ -113,6 +113,9 @@ public:
     void closeOnNext(const std::string& cmd);  // connection closed instead of an answer
     void rawReplyNext(const std::string& cmd, const std::string& text);  // carried out, text sent instead
     void clearFaults();
+    // Runs on the connection's thread for every control line, once the command has been carried out
+    // and published and before its answer goes out (a test kills the client there, say). Empty: none.
+    void setAfterCommand(std::function<void(const std::string& line)> hook);
 
     // --- Connections ---
     void closeControlConnections();
@@ -147,7 +150,8 @@ private:
     void withPump(int n, const std::function<void(simPump&)>& action);
     void broadcastFlagsLocked();
 
-    mutable std::mutex mtx;  // guards st, lastSent, history
+    mutable std::mutex mtx;  // guards st, lastSent, history, afterCommand
+    std::function<void(const std::string&)> afterCommand;
     simStation st;
     std::vector<std::string> lastSent;
     std::vector<std::vector<int>> history;
