@@ -55,6 +55,13 @@ public:
             if (t == text) return true;
         return false;
     }
+    // A text of that module and priority holds part.
+    bool hasPart(const std::string& source, int prio, const std::string& part) const
+    {
+        for (const std::string& t : texts(source, prio))
+            if (t.find(part) != std::string::npos) return true;
+        return false;
+    }
     void clear()
     {
         std::lock_guard<std::mutex> lock(channel->mutex);

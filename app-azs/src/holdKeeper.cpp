@@ -45,8 +45,12 @@ holdKeeper::holdKeeper(const webConfig& cfg, std::shared_ptr<state::pumpHolds> h
 {
     readControllerSettings(cfg, pcu);
     std::string error;
-    db = state::stateDb::open(cfg.getString("fuelweb.state_path", durableState::DEFAULT_PATH),
-                              state::stateDb::update, state::stateDb::normal, error);
+    const std::string path = cfg.getString("fuelweb.state_path", durableState::DEFAULT_PATH);
+    db = state::stateDb::open(path, state::stateDb::update, state::stateDb::normal, error);
+    if (!db) {
+        poco_error(log, "Файл состояния '" + path + "' не открыт: " + error +
+                            ". Запросы оператора не выполняются, отправленные завершения не проверяются");
+    }
     if (attached()) look();
     thread = std::thread([this] { run(); });
 }

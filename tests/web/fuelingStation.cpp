@@ -168,7 +168,7 @@ int FuelingStation::stopFromTill(int trk)
 
 void StateFileStation::begin(int orderTimeout)
 {
-    start(orderTimeout);
+    start(orderTimeout, {{"state_path", "\"" + stateFiles.file() + "\""}});
     durable = std::make_unique<azs_apps::durableState>(
         azs_apps::webConfig::fromText("{\"fuelweb\":{\"state_path\":\"" + stateFiles.file() +
                                       "\",\"upstream_endpoint\":\"" + platform.baseUrl() + "\"}}"));
