@@ -50,9 +50,9 @@ void master::requireRecordWidths(const std::string& orderId, const std::string& 
 {
     const std::string most = std::to_string(pcudata::TRK_TEXT_SIZE - 1);
     if (orderId.size() >= pcudata::TRK_TEXT_SIZE)
-        throw ExceptionHTTP("Номер заказа длиннее " + most + " байт (поле \"id\")", 400);
+        throw ExceptionHTTP("Номер заказа длиннее " + most + " байт (поле id)", 400);
     if (clientKey.size() >= pcudata::TRK_TEXT_SIZE)
-        throw ExceptionHTTP("Ключ приложения длиннее " + most + " байт (первая часть \"apikey\")", 400);
+        throw ExceptionHTTP("Ключ приложения длиннее " + most + " байт (первая часть apikey)", 400);
 }
 
 void master::answerHeaders(httpContext& ctx, bool json)

@@ -62,6 +62,9 @@ TEST_F(Canceled, RefusedRequests)
         {",srv,azs", o.id, 401, "Ошибка авторизации (ключ приложения)"},
         {"client,srv", o.id, 401, "Ошибка авторизации (ключ АЗС)"},
         {"other,srv,azs", o.id, 400, "Идентификатор приложения не соответствует указанному в заказе"},
+        {o.apikey(), std::string(120, 'x'), 400, "Номер заказа длиннее 119 байт (поле id)"},
+        {std::string(120, 'k') + ",srv,azs", o.id, 400,
+         "Ключ приложения длиннее 119 байт (первая часть apikey)"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.apikey + " " + r.orderId);

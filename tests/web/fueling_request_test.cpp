@@ -69,6 +69,8 @@ std::string with(const std::string& member, const std::string& value)
 
 TEST_F(FuelingRequest, RefusalsAnswerTheirTextAndLogTheirReason)
 {
+    const std::string LONG_ID = "Номер заказа длиннее 119 байт (поле id)";
+    const std::string LONG_KEY = "Ключ приложения длиннее 119 байт (первая часть apikey)";
     struct row {
         std::string body;
         std::string keys;
@@ -111,6 +113,9 @@ TEST_F(FuelingRequest, RefusalsAnswerTheirTextAndLogTheirReason)
         {with("trk", "4"), KEYS, 400, "Номер заказа на ТРК указан неверно",
          "Номер заказа на ТРК указан неверно"},
         {GOOD, KEYS + ",fourth", 404, "Нет связи с ТРК", "Отсутствует соединение с сокетом"},
+        // The pump's record keeps 119 bytes of each: a longer one could never be found there.
+        {with("id", "\"" + std::string(120, 'x') + "\""), KEYS, 400, LONG_ID, LONG_ID},
+        {GOOD, std::string(120, 'k') + ",srv,azs", 400, LONG_KEY, LONG_KEY},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.body + " / " + r.keys);

@@ -55,7 +55,8 @@ TEST(Order, FieldChecks)
     webtest::stationRig rig;
     const std::string noNumber = "Неправильно указан номер заказа",
                       noPump = "Номер ТРК за пределами допустимых значений",
-                      amounts = "Неверно указаны цена/объем/сумма заказа";
+                      amounts = "Неверно указаны цена/объем/сумма заказа",
+                      longId = "Номер заказа длиннее 119 байт (поле id)";
     struct row {
         std::vector<std::pair<std::string, std::string>> changes;
         int code;
@@ -75,6 +76,9 @@ TEST(Order, FieldChecks)
         {{{"price", "-52.5"}}, 402, "Не указана цена продукта", amounts},
         {{{"summa", "-525"}}, 402, "Не указана cумма заказа", amounts},
         {{{"price", "1e308"}}, 402, "Не указана цена продукта", amounts},  // endless once in kopecks
+        // The pump's record keeps 119 bytes of an order id: a longer one could never be found there.
+        {{{"id", "\"" + std::string(120, 'x') + "\""}}, 400, longId, longId},
+        {{{"id", "\"" + std::string(119, 'x') + "\""}, {"trk", "33"}}, 400, "Неверный номер ТРК", noPump},
     };
     for (const row& r : rows) {
         rig.logs.clear();
@@ -83,6 +87,11 @@ TEST(Order, FieldChecks)
         EXPECT_EQ(reply.body, "{\"msg\":\"" + r.msg + "\"}");
         EXPECT_TRUE(rig.logs.has(LOGGER, ERROR, r.logged)) << r.msg;
     }
+    // The client key goes into the record too.
+    webtest::httpReply longKey = rig.post("/order", orderBody(), std::string(120, 'k') + ",srv,azs");
+    EXPECT_EQ(longKey.status, 400);
+    EXPECT_EQ(longKey.body, "{\"msg\":\"Ключ приложения длиннее 119 байт (первая часть apikey)\"}");
+    EXPECT_TRUE(rig.pcu.receivedControlLines().empty());
     // Pump 32 is a valid number (3.0 an integral one); they fail only at the pump's record, which
     // the running monitor has not published.
     rig.publish(1);
