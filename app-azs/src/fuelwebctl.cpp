@@ -35,9 +35,10 @@ std::string usage()
                "сроком)\n"
                "  backup FILE    согласованная копия файла состояния (можно при работающем fuelweb)\n"
                "  status         состояние ТРК, заказы на ТРК и удержания рабочего места\n"
-               "  release ТРК [--force]\n"
+               "  release ТРК [--force] [--wait СЕК]\n"
                "                 снять резерв или блокировку оплаты рабочего места, не нужные ни одному\n"
-               "                 заказу (через работающий fuelweb; --force: сам, когда fuelweb не запущен)\n"
+               "                 заказу: через работающий fuelweb (его ответ ждется СЕК секунд, по\n"
+               "                 умолчанию 10); --force: сам, когда fuelweb не запущен\n"
                "Файл состояния: --state FILE, иначе \"fuelweb.state_path\" из CONFIG, иначе ") +
            durableState::DEFAULT_PATH + "\n";
 }
@@ -49,6 +50,7 @@ struct request {
     std::string command;
     std::string arg;
     bool force = false;
+    int waitSec = fuelwebctlPumps::ANSWER_WAIT_SEC;
 };
 
 bool parse(const std::vector<std::string>& args, request& r)
@@ -62,6 +64,9 @@ bool parse(const std::vector<std::string>& args, request& r)
             r.statePath = args[++i];
         } else if (a == "--force") {
             r.force = true;
+        } else if (a == "--wait" && i + 1 < args.size()) {
+            r.waitSec = std::atoi(args[++i].c_str());
+            if (r.waitSec < 1) return false;
         } else if (!a.empty() && a[0] == '-') {
             return false;
         } else {
@@ -117,6 +122,8 @@ std::string kindText(const std::string& kind)
         {state::journal::NOTICE_DEFERRED, "уведомление отложено"},
         {state::journal::NOTICE_ABANDONED, "уведомление не доставлено"},
         {state::journal::NOTICE_REQUEUED, "уведомление снова в очереди"},
+        {state::journal::PUMP_TAKEN, "ТРК занята другим заказом"},
+        {state::journal::HOLD_RELEASED, "удержание снято"},
     };
     auto it = names.find(kind);
     return it != names.end() ? it->second : kind;
@@ -271,7 +278,7 @@ int fuelwebctl(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (r.command == "order") return order(*db, r.arg, out, err);
     if (r.command == "resend") return resend(*db, r.arg, noticeTiming(cfg).keepSec, out, err);
     if (r.command == "release")
-        return fuelwebctlPumps::release(cfg, *db, std::atoi(r.arg.c_str()), r.force, out, err);
+        return fuelwebctlPumps::release(cfg, *db, std::atoi(r.arg.c_str()), r.force, r.waitSec, out, err);
     return backup(*db, r.arg, out, err);
 }
 

@@ -121,7 +121,7 @@ void printServed(state::stateDb& db, std::ostream& out)
 
 // --- release -----------------------------------------------------------------------------------
 
-int askFuelweb(state::stateDb& db, int pump, std::ostream& out, std::ostream& err)
+int askFuelweb(state::stateDb& db, int pump, int waitSec, std::ostream& out, std::ostream& err)
 {
     pcudata::timeSource& clock = pcudata::timeSrc();
     const int64_t id = state::operatorRequests::ask(db, state::operatorRequests::RELEASE, pump, clock.now());
@@ -129,7 +129,7 @@ int askFuelweb(state::stateDb& db, int pump, std::ostream& out, std::ostream& er
         err << "Ошибка записи в файл состояния: " << db.errorText() << "\n";
         return FAILED;
     }
-    const time_t until = clock.now() + ANSWER_WAIT_SEC;
+    const time_t until = clock.now() + waitSec;
     state::operatorRequest r;
     while (clock.now() <= until) {
         if (state::operatorRequests::find(db, id, r) && r.state != state::operatorRequests::ASKED) {
@@ -140,7 +140,7 @@ int askFuelweb(state::stateDb& db, int pump, std::ostream& out, std::ostream& er
         clock.sleepUs(ANSWER_POLL_US);
     }
     state::operatorRequests::withdraw(db, id, clock.now());
-    err << "fuelweb не ответил за " << ANSWER_WAIT_SEC
+    err << "fuelweb не ответил за " << waitSec
         << " с. Если fuelweb не запущен, повторите команду с --force\n";
     return FAILED;
 }
@@ -253,14 +253,14 @@ int status(const webConfig& cfg, state::stateDb* db, std::ostream& out, std::ost
     return DONE;
 }
 
-int release(const webConfig& cfg, state::stateDb& db, int pump, bool force, std::ostream& out,
+int release(const webConfig& cfg, state::stateDb& db, int pump, bool force, int waitSec, std::ostream& out,
             std::ostream& err)
 {
     if (pump < 1 || pump > pcudata::TRK_COUNT) {
         err << "Номер ТРК должен быть от 1 до " << pcudata::TRK_COUNT << "\n";
         return FAILED;
     }
-    return force ? forceRelease(cfg, db, pump, out, err) : askFuelweb(db, pump, out, err);
+    return force ? forceRelease(cfg, db, pump, out, err) : askFuelweb(db, pump, waitSec, out, err);
 }
 
 }  // namespace fuelwebctlPumps

@@ -18,10 +18,11 @@ namespace fuelwebctlPumps {
 
 // db: the state file, or null when it can't be opened.
 int status(const webConfig& cfg, state::stateDb* db, std::ostream& out, std::ostream& err);
-int release(const webConfig& cfg, state::stateDb& db, int pump, bool force, std::ostream& out,
+// waitSec: how long the running fuelweb's answer is waited for.
+int release(const webConfig& cfg, state::stateDb& db, int pump, bool force, int waitSec, std::ostream& out,
             std::ostream& err);
 
-// How long "release" waits for fuelweb's answer (nominal seconds).
+// How long "release" waits for fuelweb's answer by default (seconds).
 constexpr int ANSWER_WAIT_SEC = 10;
 
 }  // namespace fuelwebctlPumps
