@@ -284,6 +284,7 @@ int main(int argc, char** argv)
     const key_t key = ::ftok((dir + "/trkstat.mem").c_str(), pcudata::SHM_PROJECT_ID);
     const int id = key == -1 ? -1 : ::shmget(key, 0, 0);
     if (id >= 0) ::shmctl(id, IPC_RMID, nullptr);
-    (void)!std::system(("rm -rf '" + dir + "'").c_str());
+    // A failed run keeps fuelweb's log for a look.
+    if (rc == 0) (void)!std::system(("rm -rf '" + dir + "'").c_str());
     return rc;
 }

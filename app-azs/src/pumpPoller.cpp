@@ -1,7 +1,6 @@
 #include "pumpPoller.h"
 
 #include <chrono>
-#include <set>
 
 #include "timeSource.h"
 
@@ -12,13 +11,12 @@ namespace {
 std::mutex registryMutex;
 std::map<std::string, std::weak_ptr<pumpPoller>> byTable;
 
-uint64_t hashOf(const char (&field)[pcudata::TRK_TEXT_SIZE])
+uint64_t startOf(const char (&field)[pcudata::TRK_TEXT_SIZE])
 {
-    char text[pcudata::TRK_TEXT_SIZE];
-    pcudata::peekText(text, field);
-    uint64_t h = 1469598103934665603ull;  // FNV-1a
-    for (const char* c = text; *c != '\0'; ++c) h = (h ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
-    return h;
+    uint64_t start = 0;
+    for (size_t i = 0; i < sizeof start; ++i)
+        start = (start << 8) | static_cast<unsigned char>(pcudata::peek(field[i]));
+    return start;
 }
 
 }  // namespace
@@ -54,6 +52,7 @@ pumpPoller::watchSlot* pumpPoller::add(int pump)
     std::lock_guard<std::mutex> g(m);
     slots.emplace_back();
     slots.back().pump = pump;
+    if (pump >= 1 && pump <= pcudata::TRK_COUNT) ++watching[static_cast<size_t>(pump)];
     return &slots.back();
 }
 
@@ -62,6 +61,7 @@ void pumpPoller::remove(watchSlot* s)
     std::lock_guard<std::mutex> g(m);
     for (auto it = slots.begin(); it != slots.end(); ++it) {
         if (&*it != s) continue;
+        if (s->pump >= 1 && s->pump <= pcudata::TRK_COUNT) --watching[static_cast<size_t>(s->pump)];
         slots.erase(it);
         return;
     }
@@ -83,11 +83,12 @@ void pumpPoller::pass(time_t& second)
     const time_t now = pcudata::timeSrc().now();
     const bool ticked = now != second;
     second = now;
-    std::set<int> pumps;
-    for (const watchSlot& s : slots) pumps.insert(s.pump);
-    for (int pump : pumps) {
-        const snapshot seen = read(pump);
-        snapshot& before = last[pump];
+    // Once per pass: a stale table shows every pump out of reach.
+    const bool fresh = table.tableFresh();
+    for (int pump = 1; pump <= pcudata::TRK_COUNT; ++pump) {
+        if (watching[static_cast<size_t>(pump)] == 0) continue;
+        const snapshot seen = read(pump, fresh);
+        snapshot& before = last[static_cast<size_t>(pump)];
         const bool changed = seen != before;
         before = seen;
         if (!changed && !ticked) continue;
@@ -99,16 +100,16 @@ void pumpPoller::pass(time_t& second)
     }
 }
 
-pumpPoller::snapshot pumpPoller::read(int pump)
+pumpPoller::snapshot pumpPoller::read(int pump, bool fresh)
 {
     snapshot s;
     const pcudata::trkState_t* rec = table.getTrkState(pump);
     if (rec == nullptr) return s;
-    s.status = table.statusOf(rec);
+    s.status = fresh ? pcudata::peek(rec->status) : pcudata::trkStatus::NO_CONTROLLER;
     s.notifyDue = pcudata::peek(rec->notifyDue);
     s.trannum = pcudata::peek(rec->trannum);
     s.tagged = pcudata::peek(rec->tagged);
-    s.tag = hashOf(rec->orderId);
+    s.tagStart = startOf(rec->orderId);
     return s;
 }
 

@@ -11,6 +11,7 @@
 // One poller per pump table (key file) in the process, made with its first watch and stopped
 // with its last; its own attachment of the table. Every pause and clock read goes through
 // pcudata::timeSrc().
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
@@ -66,17 +67,20 @@ private:
         int32_t notifyDue = 0;
         int32_t trannum = 0;
         int32_t tagged = 0;
-        uint64_t tag = 0;  // hash of the order id
+        // The order id's first bytes: a new tag changes the transaction or these as a rule, and
+        // the watch looks at the whole tag at least once a second anyway.
+        uint64_t tagStart = 0;
         bool operator!=(const snapshot& o) const
         {
             return status != o.status || notifyDue != o.notifyDue || trannum != o.trannum ||
-                   tagged != o.tagged || tag != o.tag;
+                   tagged != o.tagged || tagStart != o.tagStart;
         }
     };
 
     std::mutex m;
-    std::list<watchSlot> slots;    // the watches
-    std::map<int, snapshot> last;  // by pump
+    std::list<watchSlot> slots;                          // the watches
+    std::array<int, pcudata::TRK_COUNT + 1> watching{};  // watches by pump
+    std::array<snapshot, pcudata::TRK_COUNT + 1> last;   // by pump
     bool stopping = false;
     pcudata::pcuControl table;
     std::thread thread;
@@ -86,7 +90,7 @@ private:
     void remove(watchSlot* s);
     void run();
     void pass(time_t& second);
-    snapshot read(int pump);
+    snapshot read(int pump, bool fresh);
 };
 
 }  // namespace azs_apps
