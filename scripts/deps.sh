@@ -6,8 +6,10 @@
 #   scripts/deps.sh --fuzz       that, and clang with libFuzzer, for scripts/fuzz.sh
 set -euo pipefail
 
+# nginx: the front's differential test (tests/web/nginxDifferential_test.cpp) runs its own nginx
+# on a loopback port as a second reader of the same requests; the system's nginx is not used.
 PACKAGES=(build-essential cmake g++ pkg-config libpoco-dev libcurl4-openssl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev curl libsqlite3-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev curl libsqlite3-dev nginx)
 
 # Only scripts/package.sh and scripts/package-check.sh ask for these:
 #   dpkg-dev  dpkg-shlibdeps (the package's Depends from the libraries the programs link) and

@@ -143,6 +143,7 @@ const std::vector<frameCase>& cases()
         {"version FOO", line("GET " + ECHO + " FOO"), "HTTP/1.1 400", true, ""},
         {"version in lower case", line("GET " + ECHO + " http/1.1"), "HTTP/1.1 400", true, ""},
         {"version 1.10", line("GET " + ECHO + " HTTP/1.10"), "HTTP/1.1 400", true, ""},
+        {"method in lower case", line("get " + ECHO + " HTTP/1.1"), "HTTP/1.1 400", true, ""},
         {"two parts", line("GET " + ECHO), "HTTP/1.1 400", true, ""},
         {"four parts", line("GET " + ECHO + " HTTP/1.1 x"), "HTTP/1.1 400", true, ""},
         {"double space", line("GET  " + ECHO + " HTTP/1.1"), "HTTP/1.1 400", true, ""},
@@ -294,6 +295,16 @@ TEST_F(Framing, PipelinedRequestsAreAnsweredInOrder)
     EXPECT_EQ(client.read().body, "GET|");
     EXPECT_EQ(client.read().body, "POST|x");
     EXPECT_EQ(client.read().body, "PUT|");
+}
+
+// What a body longer than its length leaves before the next request line makes no method.
+TEST_F(Framing, TheTailOfABodyLongerThanItsLengthIsNoRequest)
+{
+    webtest::rawClient client(svc->port());
+    client.send(withLength("3", "abcde" + line("GET " + ECHO + " HTTP/1.1")));
+    EXPECT_EQ(client.read().body, "POST|abc");
+    EXPECT_EQ(client.read().status, 400);
+    EXPECT_TRUE(client.closedWithin(3000));
 }
 
 // A client that waits for leave to send its body (curl does for larger bodies) gets it at once,

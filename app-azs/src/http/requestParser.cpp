@@ -42,6 +42,17 @@ bool isToken(const std::string& s)
     return true;
 }
 
+// Methods are tokens, and every method there is is written in capitals (with "-" or "_"): a method
+// in other letters is no client's, but the tail of a body that was longer than its length glued to
+// the next request line ("deGET /"), as a peer in front that refuses it would see.
+bool isMethod(const std::string& s)
+{
+    if (s.empty()) return false;
+    for (char c : s)
+        if (!((c >= 'A' && c <= 'Z') || c == '-' || c == '_')) return false;
+    return true;
+}
+
 // Field values may hold visible characters, spaces, tabs and bytes above 0x7f, nothing else.
 bool isFieldText(const std::string& s)
 {
@@ -291,7 +302,7 @@ requestParser::progress requestParser::onRequestLine(const std::string& line)
             return fail(414, "адрес длиннее " + std::to_string(lim.target) + " байт");
         return fail(400, "строка запроса слишком длинная");
     }
-    if (!isToken(method)) return fail(400, "неверный метод запроса");
+    if (!isMethod(method)) return fail(400, "неверный метод запроса");
     if (target.empty()) return fail(400, "пустой адрес запроса");
     for (char ch : target) {
         unsigned char c = static_cast<unsigned char>(ch);

@@ -1,7 +1,8 @@
 #pragma once
 // Reads requests out of the bytes of one connection, framed strictly as HTTP/1.1 prescribes, so
 // that this service and any proxy in front of it always agree where a request ends:
-//   - a request line of exactly three parts separated by single spaces; the version is HTTP/1.0 or
+//   - a request line of exactly three parts separated by single spaces; the method in capitals
+//     (letters A-Z, "-", "_"), the target a path or an absolute http(s) target; the version is HTTP/1.0 or
 //     HTTP/1.x (read as 1.1); another major version gets 505, anything else 400;
 //   - header fields "name: value" with a token as name, no space before the colon, no folded lines,
 //     no control bytes; an HTTP/1.1 request names exactly one Host, and every Host field, like
