@@ -159,6 +159,10 @@ check "config tmp_path is the shared /run/fuelgate" test "$(json_value tmp_path)
 check "config run_path is /run/fuelgate" test "$(json_value run_path)" = /run/fuelgate
 check "config log_path is /var/log/fuelgate" test "$(json_value log_path)" = /var/log/fuelgate
 check "config logging.file is /var/log/fuelgate/fuelweb.log" test "$(json_value file)" = /var/log/fuelgate/fuelweb.log
+check "config state_path is /var/lib/fuelgate/state.db" test "$(json_value state_path)" = /var/lib/fuelgate/state.db
+# fuelwebctl without -c, and fuelweb with a configuration that names no state file, use the same.
+check "fuelwebctl's default state file is the packaged one" \
+  sh -c "chroot '$R' fuelwebctl 2>&1 | grep -q 'иначе $(json_value state_path)\$'"
 check "unit appends the monitor's output to log_path/pcuMonitorServer.log" \
   test "$(unit_value pcuMonitorServer.service StandardOutput)" = "append:/var/log/fuelgate/pcuMonitorServer.log"
 check "unit appends the monitor's errors to log_path/pcuMonitorServer.err" \
