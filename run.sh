@@ -6,6 +6,10 @@
 #   platformStub      stand-in for the ordering platform's notice endpoints (port 8090)
 # Installs what is missing, builds into build/, writes its configuration, logs and pid files
 # under run/, waits until /ping answers and prints example requests. Ctrl-C stops everything.
+# When fuelweb ends by itself or is killed, the rest of the demo runs on and fuelweb is started
+# again after RESTART_SEC seconds (default 5), as systemd does at the station, so that a crash and
+# the take-over of the orders it was watching can be tried here; FUELWEB_RESTART=0 leaves that to
+# you and prints the command.
 #
 # Ports can be changed with FUELWEB_PORT, CTL_PORT, MON_PORT, SIM_CMD_PORT and PLATFORM_PORT, the
 # build directory with BUILD_DIR (default build).
@@ -106,9 +110,11 @@ cleanup() {
     trap '' PIPE
     set +e
     printf '\n== stopping\n' 2>/dev/null
+    [ -n "${IDLE_PID:-}" ] && kill "$IDLE_PID" 2>/dev/null
     stop_all
 }
-trap cleanup INT TERM EXIT
+trap 'cleanup; exit 130' INT TERM
+trap cleanup EXIT
 
 echo "== starting pcuSimulator"
 "$BIN/simulator/pcuSimulator" --ctl-port "$CTL_PORT" --mon-port "$MON_PORT" --cmd-port "$SIM_CMD_PORT" \
@@ -125,9 +131,15 @@ echo "== starting platformStub"
 "$BIN/simulator/platformStub" --port "$PLATFORM_PORT" >"$RUN/platformStub.log" 2>&1 &
 echo $! >"$RUN/platformStub.pid"
 
+FUELWEB_START="$BIN/app-azs/src/fuelweb -c $CONFIG 2>>$RUN/fuelweb.err & echo \$! >$RUN/fuelweb.pid"
+start_fuelweb() {
+    "$BIN/app-azs/src/fuelweb" -c "$CONFIG" 2>>"$RUN/fuelweb.err" &
+    echo $! >"$RUN/fuelweb.pid"
+}
+
 echo "== starting fuelweb"
-"$BIN/app-azs/src/fuelweb" -c "$CONFIG" 2>"$RUN/fuelweb.err" &
-echo $! >"$RUN/fuelweb.pid"
+: >"$RUN/fuelweb.err"
+start_fuelweb
 wait_listening "$FUELWEB_PORT" fuelweb
 wait_listening "$PLATFORM_PORT" platformStub
 
@@ -205,5 +217,37 @@ $RUN/state.db):
 Logs: $RUN/fuelweb.log, $RUN/pcuMonitorServer.log, $RUN/pcuSimulator.log, $RUN/platformStub.log
 EOF
 
-# Runs until Ctrl-C, or until fuelweb ends by itself.
-wait "$(cat "$RUN/fuelweb.pid")" || true
+# Until Ctrl-C. fuelweb may end meanwhile (try kill -9 during scripts/demo-order.sh): the demo
+# stays up and starts it again as systemd's Restart=on-failure would, except after a clean exit
+# or the exit status 1 of a configuration it can not use, which systemd leaves alone too.
+RESTART_SEC=${RESTART_SEC:-5}
+FUELWEB_RESTART=${FUELWEB_RESTART:-1}
+while true; do
+    status=0
+    wait "$(cat "$RUN/fuelweb.pid")" || status=$?
+    if [ "$status" -gt 128 ]; then
+        how="was killed by signal $((status - 128))"
+    else
+        how="ended with status $status"
+    fi
+    echo
+    echo "== $(date +%T) fuelweb $how; the rest of the demo runs on (log: $RUN/fuelweb.log)"
+    if [ "$FUELWEB_RESTART" = 0 ] || [ "$status" -eq 0 ] || [ "$status" -eq 1 ]; then
+        echo "Start it again (Ctrl-C here stops it with the demo):"
+        echo "  $FUELWEB_START"
+        # A sleep in the background: the wait for it gives way to Ctrl-C at once.
+        while true; do
+            sleep 3600 &
+            IDLE_PID=$!
+            wait "$IDLE_PID" || true
+        done
+    fi
+    echo "== starting fuelweb again in $RESTART_SEC s; it takes over the orders it was watching"
+    sleep "$RESTART_SEC"
+    start_fuelweb
+    for _ in $(seq 100); do listening "$FUELWEB_PORT" && break; sleep 0.1; done
+    if listening "$FUELWEB_PORT"; then
+        echo "== fuelweb runs again (pid $(cat "$RUN/fuelweb.pid")): its take-overs are the lines"
+        echo "   'Восстановлено наблюдение' in $RUN/fuelweb.log"
+    fi
+done

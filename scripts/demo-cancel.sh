@@ -18,7 +18,7 @@ if [ "${1:-}" = "--before-lift" ]; then
 fi
 PUMP=${1:-2}
 LITRES=20
-ORDER_ID="demo-$(date +%s)"
+ORDER_ID=$(new_order_id)
 BODY=$(order_body "$ORDER_ID" "$PUMP" "$LITRES")
 require_demo
 FROM=$(stub_position)
@@ -56,7 +56,7 @@ else
     follow "$ORDER_ID" "$FROM"
 fi
 
-say "Final notices for $ORDER_ID: $(count_finals "$ORDER_ID" "$FROM") (one expected)"
+report_finals "$ORDER_ID" "$FROM"
 
 say "The journal of $ORDER_ID (fuelwebctl order $ORDER_ID)"
 journal "$ORDER_ID"

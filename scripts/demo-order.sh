@@ -12,7 +12,7 @@ source "$(dirname "$0")/demo-common.sh"
 
 PUMP=${1:-1}
 LITRES=${2:-5}
-ORDER_ID="demo-$(date +%s)"
+ORDER_ID=$(new_order_id)
 BODY=$(order_body "$ORDER_ID" "$PUMP" "$LITRES")
 require_demo
 FROM=$(stub_position)
@@ -31,7 +31,7 @@ console "lift $PUMP"
 say "4. what the platform receives (the simulated driver hangs up by himself at the end)"
 follow "$ORDER_ID" "$FROM"
 
-say "Final notices for $ORDER_ID: $(count_finals "$ORDER_ID" "$FROM") (one expected)"
+report_finals "$ORDER_ID" "$FROM"
 
 say "The journal of $ORDER_ID (fuelwebctl order $ORDER_ID)"
 journal "$ORDER_ID"

@@ -1,34 +1,45 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only when one is missing, so that a machine that
 # already has them (or has no network) is left alone.
-#   scripts/deps.sh              what the build, the tests and the demo need
-#   scripts/deps.sh --packaging  that, and what building and checking the Debian package needs
-#   scripts/deps.sh --fuzz       that, and clang with libFuzzer, for scripts/fuzz.sh
+#   scripts/deps.sh                 what the build, the tests and the demo need
+#   scripts/deps.sh --package       what building the Debian package needs (scripts/package.sh)
+#   scripts/deps.sh --package-check that, and what checking the package needs (package-check.sh)
+#   scripts/deps.sh --fuzz          what the tests need, and clang with libFuzzer, for scripts/fuzz.sh
 set -euo pipefail
 
-PACKAGES=(build-essential cmake g++ pkg-config libpoco-dev libcurl4-openssl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev curl libsqlite3-dev)
+# What building the programs needs.
+BUILD=(build-essential cmake g++ pkg-config libpoco-dev libcurl4-openssl-dev libsqlite3-dev)
 
-# Only scripts/package.sh and scripts/package-check.sh ask for these:
+# What the tests, the benchmarks and the demo need besides. nginx: the front's differential test
+# (tests/web/nginxDifferential_test.cpp) runs an nginx of its own on a loopback port as a second
+# reader of the same requests; the system's nginx is not used (on a machine that starts services
+# on installation, Debian starts it on port 80).
+TESTS=(libgtest-dev libgmock-dev libbenchmark-dev curl nginx)
+
+# scripts/package.sh asks for these:
 #   dpkg-dev  dpkg-shlibdeps (the package's Depends from the libraries the programs link) and
 #             dpkg-buildflags (Debian's hardening flags)
 #   file      CPack's shlibdeps step finds the programs' ELF files with it
+PACKAGE=(dpkg-dev file)
+# and scripts/package-check.sh for these besides:
 #   lintian   the package check
 #   logrotate the package check runs the installed logrotate file
 #   debootstrap  the package check installs the package on a clean, minimal Debian made with it
 #   systemd-container  systemd-nspawn: the package check boots systemd in a container to run the
 #             installed units for real
-PACKAGING=(dpkg-dev file lintian logrotate debootstrap systemd-container)
+PACKAGE_CHECK=(lintian logrotate debootstrap systemd-container)
 
 # Only scripts/fuzz.sh asks for these; clang's sanitizer runtimes come with libclang-rt, which
 # clang only recommends.
 FUZZING=(clang libclang-rt-14-dev libfuzzer-14-dev)
 
-if [ "${1:-}" = "--packaging" ]; then
-  PACKAGES+=("${PACKAGING[@]}")
-elif [ "${1:-}" = "--fuzz" ]; then
-  PACKAGES+=("${FUZZING[@]}")
-fi
+case "${1:-}" in
+  --package) PACKAGES=("${BUILD[@]}" "${PACKAGE[@]}") ;;
+  --package-check) PACKAGES=("${BUILD[@]}" "${PACKAGE[@]}" "${PACKAGE_CHECK[@]}") ;;
+  --fuzz) PACKAGES=("${BUILD[@]}" "${TESTS[@]}" "${FUZZING[@]}") ;;
+  "") PACKAGES=("${BUILD[@]}" "${TESTS[@]}") ;;
+  *) echo "deps.sh: unknown option $1" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${PACKAGES[@]}"; do

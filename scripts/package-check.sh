@@ -17,9 +17,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 
+./scripts/deps.sh --package-check
 if [ $# -ge 1 ]; then
   deb=$(readlink -f "$1")
-  ./scripts/deps.sh --packaging
 else
   deb=$(./scripts/package.sh | tail -1)
 fi

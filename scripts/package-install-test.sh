@@ -159,6 +159,10 @@ check "config tmp_path is the shared /run/fuelgate" test "$(json_value tmp_path)
 check "config run_path is /run/fuelgate" test "$(json_value run_path)" = /run/fuelgate
 check "config log_path is /var/log/fuelgate" test "$(json_value log_path)" = /var/log/fuelgate
 check "config logging.file is /var/log/fuelgate/fuelweb.log" test "$(json_value file)" = /var/log/fuelgate/fuelweb.log
+check "config state_path is /var/lib/fuelgate/state.db" test "$(json_value state_path)" = /var/lib/fuelgate/state.db
+# fuelwebctl without -c, and fuelweb with a configuration that names no state file, use the same.
+check "fuelwebctl's default state file is the packaged one" \
+  sh -c "chroot '$R' fuelwebctl 2>&1 | grep -q 'иначе $(json_value state_path)\$'"
 check "unit appends the monitor's output to log_path/pcuMonitorServer.log" \
   test "$(unit_value pcuMonitorServer.service StandardOutput)" = "append:/var/log/fuelgate/pcuMonitorServer.log"
 check "unit appends the monitor's errors to log_path/pcuMonitorServer.err" \
@@ -288,17 +292,42 @@ check "fuelweb.service started again" called "systemctl --quiet --system restart
 echo "== purge"
 forget_calls
 check "the pump table's segment is still there before the purge" segment_of_fuelgate
-check "dpkg -P purges the package" in_root dpkg -P fuelgate
+check "fuelweb made its state file" test -s "$R/var/lib/fuelgate/state.db"
+state_sum=$(md5sum <"$R/var/lib/fuelgate/state.db")
+# purge_with [VAR=VALUE ...]: dpkg -P in the root, its output in $R/tmp/purge.out.
+purge_with() { in_root env "$@" dpkg -P fuelgate >"$R/tmp/purge.out" 2>&1; }
+check "dpkg -P purges the package" purge_with
 check "package unknown to dpkg" sh -c "! chroot '$R' dpkg-query -W fuelgate >/dev/null 2>&1"
 check "both services stopped" called "systemctl stop fuelweb.service pcuMonitorServer.service"
-for path in /etc/fuelgate /var/lib/fuelgate /var/log/fuelgate /run/fuelgate /etc/logrotate.d/fuelgate; do
+for path in /etc/fuelgate /var/log/fuelgate /run/fuelgate /etc/logrotate.d/fuelgate; do
   check "$path removed" test ! -e "$R$path"
 done
+# The copies in /var/lib/fuelgate (a write-ahead log beside one is part of it), and the rest.
+kept_copies() { ls "$R/var/lib/fuelgate" | grep -cE '^state\.db\.purged-[0-9]{8}-[0-9]{6}$' || true; }
+kept_file() { ls "$R/var/lib/fuelgate" | grep -E '^state\.db\.purged-[0-9]{8}-[0-9]{6}$' | head -n 1; }
+not_kept() { ls "$R/var/lib/fuelgate" | grep -cvE '^state\.db\.purged-' || true; }
+check "/var/lib/fuelgate holds only the state file's copy" test "$(kept_copies) $(not_kept)" = "1 0"
+check "the copy is the state file" test "$(md5sum <"$R/var/lib/fuelgate/$(kept_file)")" = "$state_sum"
+check "the copy is the service user's, 0600" has_perms "/var/lib/fuelgate/$(kept_file)" "fuelgate:fuelgate 600"
+check "the purge says where the copy is and how to remove it" \
+  sh -c "grep -q 'kept as /var/lib/fuelgate/state.db.purged-' '$R/tmp/purge.out' &&
+         grep -q 'FUELGATE_PURGE_STATE=1' '$R/tmp/purge.out'"
 for unit in fuelweb.service pcuMonitorServer.service; do
   check "$unit no longer enabled" test ! -e "$R/etc/systemd/system/multi-user.target.wants/$unit"
 done
 check "the segment is removed" sh -c "! chroot '$R' ipcs -m | awk '\$3 == \"$uid\" || \$3 == \"fuelgate\"' | grep -q ."
 check "the user is kept (its id is not handed out again)" user_exists
+
+echo "== purge again: the copy of the first purge stays"
+check "dpkg -i installs again" in_root dpkg -i /tmp/fuelgate-next2.deb
+check "dpkg -P purges the package again" purge_with
+check "the earlier copy is kept" test "$(kept_copies)" = 1
+
+echo "== purge with FUELGATE_PURGE_STATE=1: the state goes too"
+check "dpkg -i installs again" in_root dpkg -i /tmp/fuelgate-next2.deb
+check "FUELGATE_PURGE_STATE=1 dpkg -P purges the package" purge_with FUELGATE_PURGE_STATE=1
+check "/var/lib/fuelgate removed, copies included" test ! -e "$R/var/lib/fuelgate"
+check "nothing said of a kept copy" sh -c "! grep -q 'kept as' '$R/tmp/purge.out'"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -179,9 +179,15 @@ check "the state is kept" in_box test -e /var/lib/fuelgate/marker
 
 echo "== purge"
 check "dpkg -P purges the package" in_box dpkg -P fuelgate
-for path in /etc/fuelgate /var/lib/fuelgate /var/log/fuelgate /run/fuelgate; do
+for path in /etc/fuelgate /var/log/fuelgate /run/fuelgate; do
   check "$path removed" absent "$path"
 done
+check "/var/lib/fuelgate holds only the state file's copy" \
+  in_box sh -c 'n=$(ls /var/lib/fuelgate | wc -l); k=$(ls /var/lib/fuelgate | grep -c "^state\.db\.purged-")
+                [ "$n" -ge 1 ] && [ "$n" = "$k" ]'
+check "installed again, FUELGATE_PURGE_STATE=1 dpkg -P purges it" \
+  in_box sh -c 'dpkg -i /root/fuelgate.deb >/dev/null && FUELGATE_PURGE_STATE=1 dpkg -P fuelgate >/dev/null'
+check "/var/lib/fuelgate removed, the copy included" absent /var/lib/fuelgate
 check "the segment is removed" test -z "$(segment)"
 
 echo "$passed passed, $failed failed"

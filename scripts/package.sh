@@ -3,13 +3,13 @@
 # build-package/, never build/) and prints its path on the last line.
 #   scripts/package.sh                 the package in build-package/
 #   BUILD_DIR=DIR scripts/package.sh   another build directory (emptied first)
-# Installs what is missing first (scripts/deps.sh --packaging). Programs are built with Debian's
+# Installs what building it needs when missing (scripts/deps.sh --package), nothing of the check. Programs are built with Debian's
 # hardening flags (dpkg-buildflags) and stripped; ccache is used when it is there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 
-./scripts/deps.sh --packaging
+./scripts/deps.sh --package
 
 BUILD_DIR=${BUILD_DIR:-build-package}
 case "$BUILD_DIR" in

@@ -8,8 +8,8 @@
 // writes what is queued).
 //
 // Keys of the "fuelweb" object:
-//   "state_path"             the state file, default "/var/lib/fuelweb/state.db" (its directory
-//                            is made when missing)
+//   "state_path"             the state file, default "/var/lib/fuelgate/state.db", where the
+//                            package keeps it (its directory is made when missing)
 //   "notice_resend_interval" seconds between two attempts of a notice the wrappers gave up on,
 //                            default 600
 //   "notice_resend_days"     days after which such a notice is given up, default 7
@@ -32,7 +32,7 @@ namespace azs_apps {
 
 class durableState {
 public:
-    static constexpr const char* DEFAULT_PATH = "/var/lib/fuelweb/state.db";
+    static constexpr const char* DEFAULT_PATH = "/var/lib/fuelgate/state.db";
 
     explicit durableState(const webConfig& cfg);
     ~durableState();

@@ -58,10 +58,12 @@ void fueling::get_fueling()
         return;
     }
     keepServed(run);
-    // The platform has its answer; the order is followed to its end on this thread.
-    answer(*ctx, 200, ans, httpContext::carryOn);
+    // Journaled before the answer leaves, as every decision: the platform's next request about the
+    // order may come the moment it has the answer, and its rows must follow this one.
     state::journal::record(run.orderId, run.trk, state::journal::FUELING, 200,
                            ans.getValue<std::string>("msg"));
+    // The platform has its answer; the order is followed to its end on this thread.
+    answer(*ctx, 200, ans, httpContext::carryOn);
     delivery(deliveryNeeds(), run).afterAnswer();
 }
 
@@ -206,8 +208,8 @@ void fueling::answerRepeated(httpContext& ctx, const fuelingRun& run)
     ans.set("msg", ACCEPTED);
     ans.set("stat", run.status());
     ans.set("err", 0);
-    answer(ctx, 200, ans);
     state::journal::record(run.orderId, run.trk, state::journal::REPEATED, 200, "пуск уже выполняется");
+    answer(ctx, 200, ans);
 }
 
 void fueling::refuse(httpContext& ctx, fuelingRun& run, const ExceptionHTTP& e)
@@ -215,14 +217,14 @@ void fueling::refuse(httpContext& ctx, fuelingRun& run, const ExceptionHTTP& e)
     poco_error(log, e.what());
     Poco::JSON::Object ans;
     ans.set("msg", run.errorText.empty() ? e.what() : run.errorText);
-    answer(ctx, e.response_code(), ans);
-    if (run.session) run.session->close();
-    // Journaled once the caller's keys passed (the client key is known then).
+    // Journaled once the caller's keys passed (the client key is known then), before the answer.
     if (!run.clientKey.empty()) {
         const int pump = run.trk >= 1 && run.trk <= pcudata::TRK_COUNT ? run.trk : 0;
         state::journal::record(run.orderId, pump, state::journal::REFUSED, e.response_code(),
                                ans.getValue<std::string>("msg"));
     }
+    answer(ctx, e.response_code(), ans);
+    if (run.session) run.session->close();
 }
 
 // Before the platform learns that the order is taken on, it is kept in the state file: a process

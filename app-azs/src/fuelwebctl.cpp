@@ -1,9 +1,14 @@
 #include "fuelwebctl.h"
 
 #include <Poco/Exception.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -212,8 +217,34 @@ int resend(state::stateDb& db, const std::string& id, time_t keepSec, std::ostre
     return DONE;
 }
 
-int backup(state::stateDb& db, const std::string& target, std::ostream& out, std::ostream& err)
+// The copy holds what the state file holds (the platform's keys in the notices' addresses): it is
+// made readable by its owner alone before a byte is written, and when root makes it, owned like
+// the state file, so that the service's user can use the copy as its own again. SQLite gives its
+// journal of the copy the same mode and owner.
+bool prepareCopy(const std::string& source, const std::string& target, std::string& error)
 {
+    int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    bool ok = ::fchmod(fd, 0600) == 0;
+    struct stat st {};
+    if (ok && ::geteuid() == 0 && ::stat(source.c_str(), &st) == 0)
+        ok = ::fchown(fd, st.st_uid, st.st_gid) == 0;
+    if (!ok) error = std::strerror(errno);
+    ::close(fd);
+    return ok;
+}
+
+int backup(state::stateDb& db, const std::string& source, const std::string& target, std::ostream& out,
+           std::ostream& err)
+{
+    std::string error;
+    if (!prepareCopy(source, target, error)) {
+        err << "Не удалось записать копию '" << target << "': " << error << "\n";
+        return FAILED;
+    }
     sqlite3* copy = nullptr;
     int rc = sqlite3_open_v2(target.c_str(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc == SQLITE_OK) {
@@ -279,7 +310,7 @@ int fuelwebctl(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (r.command == "resend") return resend(*db, r.arg, noticeTiming(cfg).keepSec, out, err);
     if (r.command == "release")
         return fuelwebctlPumps::release(cfg, *db, std::atoi(r.arg.c_str()), r.force, r.waitSec, out, err);
-    return backup(*db, r.arg, out, err);
+    return backup(*db, path, r.arg, out, err);
 }
 
 }  // namespace azs_apps

@@ -47,9 +47,10 @@ holdKeeper::holdKeeper(const webConfig& cfg, std::shared_ptr<state::pumpHolds> h
     std::string error;
     const std::string path = cfg.getString("fuelweb.state_path", durableState::DEFAULT_PATH);
     db = state::stateDb::open(path, state::stateDb::update, state::stateDb::normal, error);
+    // The service has said why at error already; this says what it costs here.
     if (!db) {
-        poco_error(log, "Файл состояния '" + path + "' не открыт: " + error +
-                            ". Запросы оператора не выполняются, отправленные завершения не проверяются");
+        poco_warning(log, "Файл состояния '" + path + "' не открыт: " + error +
+                              ". Запросы оператора не выполняются, отправленные завершения не проверяются");
     }
     if (attached()) look();
     thread = std::thread([this] { run(); });

@@ -286,15 +286,16 @@ void order::controllerFailure(run& r, const std::string& text, const char* comma
 }
 
 // Every answer ends the request; the controller session is given back first. A refusal goes into
-// the order's journal with its text.
+// the order's journal with its text before the answer leaves: the platform's next request about
+// the order may come the moment it has the answer, and its decisions must follow this one.
 void order::finish(run& r, int code)
 {
     if (r.session) {
         r.session->close();
         r.session.reset();
     }
-    answer(*r.ctx, code, r.ans);
     if (code != 200) journal(r, state::journal::REFUSED, code, r.ans.getValue<std::string>("msg"));
+    answer(*r.ctx, code, r.ans);
 }
 
 void order::journal(const run& r, const char* kind, int64_t code, const std::string& text)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frontTestSupport.h"
+#include "pocoLogCapture.h"
 #include "rawClient.h"
 
 namespace {
@@ -61,9 +62,20 @@ const std::vector<frameCase>& cases()
          "POST|abc0123456789"},
         {"chunked, coding name in capitals", chunked("2\r\nab\r\n0\r\n\r\n", "Chunked"), "HTTP/1.1 200",
          false, "POST|ab"},
-        {"lines ended by LF alone", "GET " + ECHO + " HTTP/1.1\nHost: x\n\n", "HTTP/1.1 200", false, "GET|"},
         {"empty line before the request", "\r\n" + line("GET " + ECHO + " HTTP/1.1"), "HTTP/1.1 200", false,
          "GET|"},
+        {"empty line of LF alone before the request", "\n" + line("GET " + ECHO + " HTTP/1.1"),
+         "HTTP/1.1 200", false, "GET|"},
+        {"host with port", line("GET " + ECHO + " HTTP/1.1", "Host: x.example:8080\r\n"), "HTTP/1.1 200",
+         false, "GET|"},
+        {"host an IPv4 address", line("GET " + ECHO + " HTTP/1.1", "Host: 127.0.0.1:80\r\n"), "HTTP/1.1 200",
+         false, "GET|"},
+        {"host an IPv6 literal", line("GET " + ECHO + " HTTP/1.1", "Host: [::1]:80\r\n"), "HTTP/1.1 200",
+         false, "GET|"},
+        {"host an IPvFuture literal", line("GET " + ECHO + " HTTP/1.1", "Host: [v1.fe:x]\r\n"),
+         "HTTP/1.1 200", false, "GET|"},
+        {"host with escapes and sub-delimiters",
+         line("GET " + ECHO + " HTTP/1.1", "Host: a%2Db!$&'()*+,;=\r\n"), "HTTP/1.1 200", false, "GET|"},
         {"absolute target", line("GET http://x" + ECHO + "?q=1 HTTP/1.1"), "HTTP/1.1 200", false, "GET|"},
         {"HTTP/1.0 is answered as such and closed", line("GET " + ECHO + " HTTP/1.0", ""), "HTTP/1.0 200",
          true, "GET|"},
@@ -112,6 +124,20 @@ const std::vector<frameCase>& cases()
         {"chunk longer than its size", chunked("3\r\nabcd\r\n0\r\n\r\n"), "HTTP/1.1 400", true, ""},
         {"chunks beyond the body limit", chunked("100001\r\n"), "HTTP/1.1 413", true, ""},
 
+        // Lines ended by LF alone: a reader that splits only at CRLF frames these bytes otherwise.
+        {"lines ended by LF alone", "GET " + ECHO + " HTTP/1.1\nHost: x\n\n", "HTTP/1.1 400", true, ""},
+        {"bare LF ending the request line", "GET " + ECHO + " HTTP/1.1\n" + HOST + "\r\n", "HTTP/1.1 400",
+         true, ""},
+        {"bare LF ending a field", line("GET " + ECHO + " HTTP/1.1", HOST + "X-A: 1\n"), "HTTP/1.1 400", true,
+         ""},
+        {"bare LF before Content-Length hiding a request in the body",
+         post("Dummy: x\nContent-Length: 43\r\n", line("GET " + ECHO + " HTTP/1.1")), "HTTP/1.1 400", true,
+         ""},
+        {"bare LF ending the head", "GET " + ECHO + " HTTP/1.1\r\n" + HOST + "\n", "HTTP/1.1 400", true, ""},
+        {"bare LF after a chunk size", chunked("3\nabc\r\n0\r\n\r\n"), "HTTP/1.1 400", true, ""},
+        {"bare LF after chunk data", chunked("3\r\nabc\n0\r\n\r\n"), "HTTP/1.1 400", true, ""},
+        {"bare LF ending the trailers", chunked("3\r\nabc\r\n0\r\n\n"), "HTTP/1.1 400", true, ""},
+
         // Request lines.
         {"version 9.9", line("GET " + ECHO + " HTTP/9.9"), "HTTP/1.1 505", true, ""},
         {"version 2.0", line("GET " + ECHO + " HTTP/2.0"), "HTTP/1.1 505", true, ""},
@@ -119,6 +145,7 @@ const std::vector<frameCase>& cases()
         {"version FOO", line("GET " + ECHO + " FOO"), "HTTP/1.1 400", true, ""},
         {"version in lower case", line("GET " + ECHO + " http/1.1"), "HTTP/1.1 400", true, ""},
         {"version 1.10", line("GET " + ECHO + " HTTP/1.10"), "HTTP/1.1 400", true, ""},
+        {"method in lower case", line("get " + ECHO + " HTTP/1.1"), "HTTP/1.1 400", true, ""},
         {"two parts", line("GET " + ECHO), "HTTP/1.1 400", true, ""},
         {"four parts", line("GET " + ECHO + " HTTP/1.1 x"), "HTTP/1.1 400", true, ""},
         {"double space", line("GET  " + ECHO + " HTTP/1.1"), "HTTP/1.1 400", true, ""},
@@ -132,6 +159,29 @@ const std::vector<frameCase>& cases()
         // Header fields.
         {"no Host", line("GET " + ECHO + " HTTP/1.1", ""), "HTTP/1.1 400", true, ""},
         {"two Host fields", line("GET " + ECHO + " HTTP/1.1", HOST + HOST), "HTTP/1.1 400", true, ""},
+        {"two different Host fields", line("GET " + ECHO + " HTTP/1.1", HOST + "host: y\r\n"), "HTTP/1.1 400",
+         true, ""},
+        {"Host with a space", line("GET " + ECHO + " HTTP/1.1", "Host: a b\r\n"), "HTTP/1.1 400", true, ""},
+        {"empty Host", line("GET " + ECHO + " HTTP/1.1", "Host:\r\n"), "HTTP/1.1 400", true, ""},
+        {"Host of a port alone", line("GET " + ECHO + " HTTP/1.1", "Host: :80\r\n"), "HTTP/1.1 400", true,
+         ""},
+        {"Host with userinfo", line("GET " + ECHO + " HTTP/1.1", "Host: u@x\r\n"), "HTTP/1.1 400", true, ""},
+        {"Host with a path", line("GET " + ECHO + " HTTP/1.1", "Host: x/y\r\n"), "HTTP/1.1 400", true, ""},
+        {"Host port not digits", line("GET " + ECHO + " HTTP/1.1", "Host: x:8o\r\n"), "HTTP/1.1 400", true,
+         ""},
+        {"Host IPv6 unbracketed", line("GET " + ECHO + " HTTP/1.1", "Host: ::1\r\n"), "HTTP/1.1 400", true,
+         ""},
+        {"Host bad IPv6 literal", line("GET " + ECHO + " HTTP/1.1", "Host: [::g]\r\n"), "HTTP/1.1 400", true,
+         ""},
+        {"Host unclosed IPv6 literal", line("GET " + ECHO + " HTTP/1.1", "Host: [::1\r\n"), "HTTP/1.1 400",
+         true, ""},
+        {"Host bad escape", line("GET " + ECHO + " HTTP/1.1", "Host: a%zz\r\n"), "HTTP/1.1 400", true, ""},
+        {"Host in HTTP/1.0 checked too", line("GET " + ECHO + " HTTP/1.0", "Host: a b\r\n"), "HTTP/1.0 400",
+         true, ""},
+        {"absolute target with userinfo", line("GET http://u:p@x" + ECHO + "?apikey=k HTTP/1.1"),
+         "HTTP/1.1 400", true, ""},
+        {"absolute target with a bad host", line("GET http://a%zz" + ECHO + " HTTP/1.1"), "HTTP/1.1 400",
+         true, ""},
         {"space before colon", line("GET " + ECHO + " HTTP/1.1", HOST + "X-A : 1\r\n"), "HTTP/1.1 400", true,
          ""},
         {"folded field", line("GET " + ECHO + " HTTP/1.1", HOST + "X-A: 1\r\n 2\r\n"), "HTTP/1.1 400", true,
@@ -213,6 +263,35 @@ TEST_F(Framing, RequestsSentByteByByteAreFramedAlike)
     }
 }
 
+// A refusal names the method and the path, never the query (it carries the platform's keys) nor the
+// userinfo of an absolute target.
+TEST_F(Framing, RefusalsAreLoggedWithoutQueryOrUserinfo)
+{
+    struct refusal {
+        std::string request;
+        std::string logged;  // how the log line starts
+    };
+    const std::vector<refusal> refused = {
+        {line("GET http://u:secret@x" + ECHO + "?apikey=secret HTTP/1.1"),
+         "Запрос GET http://x" + ECHO + " от "},
+        {line("GET " + ECHO + "?apikey=secret HTTP/1.1", "Host: a b\r\n"), "Запрос GET " + ECHO + " от "},
+        {line("GET " + ECHO + "?apikey=secret HTTP/1.1", HOST + HOST), "Запрос GET " + ECHO + " от "},
+        // A request line that did not end as it should is not read at all.
+        {"GET " + ECHO + "?apikey=secret HTTP/1.1\n" + HOST + "\r\n", "Запрос от "},
+    };
+    for (const refusal& r : refused) {
+        SCOPED_TRACE(r.request);
+        testsupport::logCapture logs;
+        webtest::rawClient client(svc->port());
+        client.send(r.request);
+        EXPECT_EQ(client.read().status, 400);
+        std::vector<std::string> texts = logs.texts("fuelweb");
+        ASSERT_EQ(texts.size(), 1u);
+        EXPECT_EQ(texts[0].substr(0, r.logged.size()), r.logged);
+        EXPECT_EQ(texts[0].find("secret"), std::string::npos) << texts[0];
+    }
+}
+
 TEST_F(Framing, PipelinedRequestsAreAnsweredInOrder)
 {
     webtest::rawClient client(svc->port());
@@ -220,6 +299,16 @@ TEST_F(Framing, PipelinedRequestsAreAnsweredInOrder)
     EXPECT_EQ(client.read().body, "GET|");
     EXPECT_EQ(client.read().body, "POST|x");
     EXPECT_EQ(client.read().body, "PUT|");
+}
+
+// What a body longer than its length leaves before the next request line makes no method.
+TEST_F(Framing, TheTailOfABodyLongerThanItsLengthIsNoRequest)
+{
+    webtest::rawClient client(svc->port());
+    client.send(withLength("3", "abcde" + line("GET " + ECHO + " HTTP/1.1")));
+    EXPECT_EQ(client.read().body, "POST|abc");
+    EXPECT_EQ(client.read().status, 400);
+    EXPECT_TRUE(client.closedWithin(3000));
 }
 
 // A client that waits for leave to send its body (curl does for larger bodies) gets it at once,

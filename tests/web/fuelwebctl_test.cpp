@@ -3,6 +3,7 @@
 #include "fuelwebctl.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -137,6 +138,28 @@ TEST_F(Fuelwebctl, BackupIsACopyOfTheFile)
     EXPECT_EQ(journalKinds(copy, "A-1"), journalKinds(dir.file(), "A-1"));
     EXPECT_EQ(entriesOf(copy, "B-2").size(), 1u);
     EXPECT_EQ(ctl(state({"backup", dir.path() + "/no/such/dir/copy.db"})).status, 1);
+}
+
+// The copy holds the platform keys of the notices: only its owner may read it, whatever the umask,
+// also when it replaces a file that others could read.
+TEST_F(Fuelwebctl, BackupCopyIsReadableByItsOwnerAlone)
+{
+    const std::string fresh = dir.path() + "/fresh.db", replaced = dir.path() + "/replaced.db";
+    ASSERT_EQ(ctl(state({"backup", replaced})).status, 0);
+    ::chmod(replaced.c_str(), 0644);
+    const mode_t before = ::umask(022);
+    for (const std::string& copy : {fresh, replaced}) {
+        SCOPED_TRACE(copy);
+        EXPECT_EQ(ctl(state({"backup", copy})).status, 0);
+        struct stat st {};
+        ASSERT_EQ(::stat(copy.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        struct stat source {};
+        ASSERT_EQ(::stat(dir.file().c_str(), &source), 0);
+        EXPECT_EQ(st.st_uid, source.st_uid);
+        EXPECT_EQ(entriesOf(copy, "B-2").size(), 1u);
+    }
+    ::umask(before);
 }
 
 TEST(FuelwebctlUsage, WrongUsageAndMissingFiles)

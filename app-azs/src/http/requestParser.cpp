@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "uriHost.h"
+
 namespace azs_apps {
 
 namespace {
@@ -19,6 +21,10 @@ constexpr size_t MAX_CHUNK_LINE = 4096;
 constexpr size_t MAX_CHUNK_DIGITS = 15;
 // 18 decimal digits stay below 2^63.
 constexpr size_t MAX_LENGTH_DIGITS = 18;
+// A line of the head or of the chunk framing that ends with LF alone: a peer that splits lines only
+// at CRLF would read it as part of one line, so two readers of the same bytes would disagree on
+// where fields, chunks and requests end.
+const char* const BARE_LF = "конец строки LF без CR";
 // Consumed bytes are dropped from the buffer once this many have gathered.
 constexpr size_t COMPACT_AT = 64 * 1024;
 
@@ -33,6 +39,17 @@ bool isToken(const std::string& s)
     if (s.empty()) return false;
     for (char c : s)
         if (!isTchar(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+// Methods are tokens, and every method there is is written in capitals (with "-" or "_"): a method
+// in other letters is no client's, but the tail of a body that was longer than its length glued to
+// the next request line ("deGET /"), as a peer in front that refuses it would see.
+bool isMethod(const std::string& s)
+{
+    if (s.empty()) return false;
+    for (char c : s)
+        if (!((c >= 'A' && c <= 'Z') || c == '-' || c == '_')) return false;
     return true;
 }
 
@@ -87,23 +104,44 @@ bool hasElement(const std::vector<std::string>& list, const char* what)
     return false;
 }
 
+// Where the authority of an absolute target ("http://host/path") starts; 0 for any other form.
+size_t authorityStart(const std::string& target)
+{
+    std::string lower = Poco::toLower(target.substr(0, 8));
+    if (lower.compare(0, 7, "http://") == 0) return 7;
+    if (lower.compare(0, 8, "https://") == 0) return 8;
+    return 0;
+}
+
+size_t authorityEnd(const std::string& target, size_t start)
+{
+    size_t end = target.find_first_of("/?", start);
+    return end == std::string::npos ? target.size() : end;
+}
+
+// The target as the log may show it: an absolute target loses its userinfo ("user:password@"),
+// which the refusal of the request would otherwise write out.
+std::string targetForLog(const std::string& target)
+{
+    size_t start = authorityStart(target);
+    if (start == 0) return target;
+    size_t at = target.rfind('@', authorityEnd(target, start));
+    if (at == std::string::npos || at < start) return target;
+    return target.substr(0, start) + target.substr(at + 1);
+}
+
 // The target in origin form ("/path?query"). An absolute target ("http://host/path") is reduced to
-// its path; "*" is kept for OPTIONS. False for any other form.
+// its path once its authority is a valid host without userinfo; "*" is kept for OPTIONS. False
+// for any other form.
 bool originForm(const std::string& method, std::string& target)
 {
     if (target[0] == '/') return true;
     if (target == "*") return method == "OPTIONS";
-    std::string lower = Poco::toLower(target.substr(0, 8));
-    size_t authority;
-    if (lower.compare(0, 7, "http://") == 0)
-        authority = 7;
-    else if (lower.compare(0, 8, "https://") == 0)
-        authority = 8;
-    else
-        return false;
-    size_t end = target.find_first_of("/?", authority);
-    if (end == authority || authority == target.size()) return false;  // no host
-    if (end == std::string::npos)
+    size_t start = authorityStart(target);
+    if (start == 0) return false;
+    size_t end = authorityEnd(target, start);
+    if (!isUriHost(target.substr(start, end - start))) return false;
+    if (end == target.size())
         target = "/";
     else
         target = target[end] == '/' ? target.substr(end) : "/" + target.substr(end);
@@ -154,7 +192,7 @@ requestParser::progress requestParser::fail(int status, const std::string& why)
     return failed;
 }
 
-bool requestParser::nextLine(std::string& line, bool& bareCr)
+bool requestParser::nextLine(std::string& line, bool& bareCr, bool& bareLf)
 {
     size_t from = scan > pos ? scan : pos;
     size_t lf = buf.find('\n', from);
@@ -162,7 +200,8 @@ bool requestParser::nextLine(std::string& line, bool& bareCr)
         scan = buf.size();
         return false;
     }
-    size_t end = lf > pos && buf[lf - 1] == '\r' ? lf - 1 : lf;
+    bareLf = lf == pos || buf[lf - 1] != '\r';
+    size_t end = bareLf ? lf : lf - 1;
     line.assign(buf, pos, end - pos);
     bareCr = line.find('\r') != std::string::npos;
     pos = scan = lf + 1;
@@ -173,6 +212,7 @@ requestParser::progress requestParser::advance()
 {
     std::string line;
     bool bareCr = false;
+    bool bareLf = false;
     for (;;) {
         stage before = phase;
         progress p = needMore;
@@ -182,8 +222,10 @@ requestParser::progress requestParser::advance()
             case chunkSize:
             case trailers: {
                 size_t start = pos;
-                if (!nextLine(line, bareCr)) return tooLongLine();
+                if (!nextLine(line, bareCr, bareLf)) return tooLongLine();
                 if (bareCr) return fail(400, "символ CR внутри строки");
+                // An empty line before a request may end with LF alone: it frames nothing.
+                if (bareLf && !(phase == requestLine && line.empty())) return fail(400, BARE_LF);
                 if (phase == requestLine || phase == fields) headBytes += pos - start;
                 if (phase == requestLine)
                     p = onRequestLine(line);
@@ -218,7 +260,9 @@ requestParser::progress requestParser::advance()
 // A line that has not ended yet but is already longer than any acceptable one.
 requestParser::progress requestParser::tooLongLine()
 {
+    // A CR that has just arrived may be the start of the line end: it does not make the line longer.
     size_t partial = partialLine();
+    if (partial > 0 && buf.back() == '\r') --partial;
     switch (phase) {
         case requestLine:
             if (partial <= lim.target + REQUEST_LINE_SLACK) return needMore;
@@ -252,14 +296,20 @@ requestParser::progress requestParser::onRequestLine(const std::string& line)
     std::string method = line.substr(0, sp1);
     std::string target = line.substr(sp1 + 1, sp2 - sp1 - 1);
     std::string version = line.substr(sp2 + 1);
-    if (!isToken(method)) return fail(400, "неверный метод запроса");
+    // The same limit as for a request line still arriving (tooLongLine), however the bytes came.
+    if (line.size() > lim.target + REQUEST_LINE_SLACK) {
+        if (target.size() > lim.target)
+            return fail(414, "адрес длиннее " + std::to_string(lim.target) + " байт");
+        return fail(400, "строка запроса слишком длинная");
+    }
+    if (!isMethod(method)) return fail(400, "неверный метод запроса");
     if (target.empty()) return fail(400, "пустой адрес запроса");
     for (char ch : target) {
         unsigned char c = static_cast<unsigned char>(ch);
         if (c <= 0x20 || c == 0x7f) return fail(400, "неверный адрес запроса");
     }
     req->head.setMethod(method);
-    req->head.setURI(target);
+    req->head.setURI(targetForLog(target));
     req->lineRead = true;
     bool digits = version.size() == 8 && version.compare(0, 5, "HTTP/") == 0 && version[5] >= '0' &&
                   version[5] <= '9' && version[6] == '.' && version[7] >= '0' && version[7] <= '9';
@@ -294,8 +344,10 @@ requestParser::progress requestParser::onField(const std::string& line)
 requestParser::progress requestParser::onHeadEnd()
 {
     const Poco::Net::HTTPRequest& head = req->head;
-    size_t hosts = fieldValues(head, "Host").size();
-    if (hosts > 1 || (hosts == 0 && !req->http10)) return fail(400, "нет поля Host или оно не одно");
+    std::vector<std::string> hosts = fieldValues(head, "Host");
+    if (hosts.size() > 1 || (hosts.empty() && !req->http10))
+        return fail(400, "нет поля Host или оно не одно");
+    if (!hosts.empty() && !isUriHost(hosts[0])) return fail(400, "неверное поле Host");
 
     std::vector<std::string> te = fieldValues(head, "Transfer-Encoding");
     std::vector<std::string> cl = fieldValues(head, "Content-Length");
@@ -343,15 +395,11 @@ requestParser::progress requestParser::readBody(stage next)
 requestParser::progress requestParser::readChunkEnd()
 {
     if (pos >= buf.size()) return needMore;
-    if (buf[pos] == '\n') {
-        ++pos;
-    } else if (buf[pos] == '\r') {
-        if (pos + 1 >= buf.size()) return needMore;
-        if (buf[pos + 1] != '\n') return fail(400, "блок тела без конца строки");
-        pos += 2;
-    } else {
-        return fail(400, "блок тела длиннее своего размера");
-    }
+    if (buf[pos] == '\n') return fail(400, BARE_LF);
+    if (buf[pos] != '\r') return fail(400, "блок тела длиннее своего размера");
+    if (pos + 1 >= buf.size()) return needMore;
+    if (buf[pos + 1] != '\n') return fail(400, "блок тела без конца строки");
+    pos += 2;
     scan = pos;
     phase = chunkSize;
     return needMore;
@@ -359,6 +407,7 @@ requestParser::progress requestParser::readChunkEnd()
 
 requestParser::progress requestParser::onChunkSize(const std::string& line)
 {
+    if (line.size() > MAX_CHUNK_LINE) return fail(400, "неверный размер блока");  // as in tooLongLine
     size_t digits = 0;
     while (digits < line.size() && std::isxdigit(static_cast<unsigned char>(line[digits]))) ++digits;
     if (digits == 0 || digits > MAX_CHUNK_DIGITS) return fail(400, "неверный размер блока");

@@ -1,14 +1,17 @@
 #pragma once
 // Reads requests out of the bytes of one connection, framed strictly as HTTP/1.1 prescribes, so
 // that this service and any proxy in front of it always agree where a request ends:
-//   - a request line of exactly three parts separated by single spaces; the version is HTTP/1.0 or
+//   - a request line of exactly three parts separated by single spaces; the method in capitals
+//     (letters A-Z, "-", "_"), the target a path or an absolute http(s) target; the version is HTTP/1.0 or
 //     HTTP/1.x (read as 1.1); another major version gets 505, anything else 400;
 //   - header fields "name: value" with a token as name, no space before the colon, no folded lines,
-//     no control bytes; an HTTP/1.1 request names exactly one Host;
+//     no control bytes; an HTTP/1.1 request names exactly one Host, and every Host field, like
+//     the authority of an absolute target, is a valid "host[:port]" without userinfo (uriHost.h);
 //   - the body: chunked when Transfer-Encoding says so (chunked must be the only and last coding),
 //     else as long as the one Content-Length field says (digits only), else empty. Content-Length
 //     together with Transfer-Encoding, repeated or malformed lengths and bad chunk sizes get 400;
-//   - lines end with CRLF or a bare LF; a bare CR is an error.
+//   - lines of the head and of the chunk framing end with CRLF; a bare LF or a bare CR is an error
+//     (only the empty lines tolerated before a request line may end with LF alone).
 // Every refusal is final: the connection is answered with the status and closed, since nothing
 // after a malformed request can be trusted to start a new one.
 //
@@ -77,7 +80,8 @@ private:
 
     progress fail(int status, const std::string& why);
     // The next whole line (without its line end); false when it has not arrived yet.
-    bool nextLine(std::string& line, bool& bareCr);
+    // bareCr: a CR inside the line; bareLf: the line ended with LF alone.
+    bool nextLine(std::string& line, bool& bareCr, bool& bareLf);
     size_t partialLine() const { return buf.size() - pos; }
     void compact();
 
