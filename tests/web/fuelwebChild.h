@@ -18,6 +18,8 @@ public:
 
     bool start();
     bool running() const { return pid > 0; }
+    // The child's process id (-1 when none runs), for a signal sent from another thread.
+    pid_t processId() const { return pid; }
     void signal(int sig);
     // SIGKILL, and the child reaped.
     void kill();
