@@ -140,6 +140,14 @@ bool daemonProcess::start(std::string& error)
     return true;
 }
 
+int daemonProcess::ended()
+{
+    if (pid_ <= 0) return -1;
+    const int st = reap(pid_, 0);
+    if (st >= 0) pid_ = -1;
+    return st;
+}
+
 void daemonProcess::stop(int sig, int timeoutMs)
 {
     if (pid_ <= 0) return;

@@ -48,6 +48,8 @@ public:
     // Runs the starting command; true when it ended with 0 and the pid file names a running daemon.
     bool start(std::string& error);
     bool running() const { return pid_ > 0; }
+    // The exit status when the daemon has ended (it is reaped then); -1 while it runs.
+    int ended();
     // Sends sig and reaps the daemon; SIGKILL after timeoutMs when it has not ended by then.
     void stop(int sig, int timeoutMs = 5000);
 

@@ -12,6 +12,7 @@ namespace soak {
 namespace {
 
 const char* const RESERVED = "Заказ зарегистрирован";
+const char* const POSTPAID = "Заказ принят (постоплата).";
 constexpr int ORDER_TRIES = 5;
 constexpr int FUELING_TRIES = 8;
 constexpr double RETRY_PAUSE_SEC = 1.5;
@@ -32,6 +33,7 @@ const std::vector<std::pair<const char*, int>> PLANS = {
     {"liftEarly", 4},         // lifts before /fueling; the pump delivers as soon as it is ready
     {"abandon", 5},           // /fueling never comes: the reservation ends by its timeout
     {"cancelReserved", 4},    // /canceled instead of /fueling
+    {"postPay", 9},           // fills up at the pump, then the order pays for it
 };
 
 bool idle(int status)
@@ -117,6 +119,10 @@ void customer::serve()
 {
     soakOrder o = makeOrder();
     cancelAt = chance(0.06) ? runClock().now() + uniform(0, 25) : -1;
+    if (o.plan == "postPay") {
+        if (servePostPay(o)) town.book.add(o);
+        return;
+    }
     o.note("order for pump " + std::to_string(o.pump) + ", " + litres(o.volume) + " l, plan " + o.plan);
     place(o);
     if (o.placed == placement::reserved) {
@@ -142,6 +148,93 @@ void customer::serve()
     town.book.add(o);
 }
 
+// --- post-payment --------------------------------------------------------------------------------
+
+// False when the pump could not start a delivery of its own (it is busy): no order then.
+bool customer::servePostPay(soakOrder& o)
+{
+    o.postPay = true;
+    if (!fillAtPump(o)) return false;
+    place(o);
+    if (o.placed == placement::reserved) {
+        if (chance(0.15)) {
+            o.plan = "postPayAbandon";
+            o.note("no /fueling");
+        } else {
+            pause(uniform(0, 1.5));
+            fuel(o);
+        }
+    }
+    tillTakesPayment(o);
+    return true;
+}
+
+// The driver fills up at the pump without an order; the delivery then waits for its payment.
+bool customer::fillAtPump(soakOrder& o)
+{
+    const int64_t ml = 10 * static_cast<int64_t>(std::uniform_int_distribution<int>(50, 1000)(rng));
+    const int r = town.station.pcu.startLocalDelivery(o.pump, o.prod, ml);
+    if (r != 1) return false;
+    o.trannum = pump(o).trannum;
+    o.extendedId = std::to_string(o.trannum);
+    o.volume = static_cast<double>(ml) / 1000.0;
+    o.summa = std::round(o.price * o.volume * 100.0) / 100.0;
+    o.note("delivery at the pump for pump " + std::to_string(o.pump) + ", " + litres(o.volume) +
+           " l, transaction " + o.extendedId + ", plan " + o.plan);
+    pause(uniform(0.2, 1.5));
+    lift(o);
+    const double filled = runClock().now() + 30;
+    while (runClock().now() < filled && mine(o, pump(o)) && pump(o).status != 9) pause(0.01);
+    pause(uniform(0.2, 1));
+    hang(o);
+    const double deadline = runClock().now() + 5;
+    while (runClock().now() < deadline && pump(o).status != 11) pause(0.01);
+    o.note("delivery waits for payment (status " + std::to_string(pump(o).status) + ", " +
+           std::to_string(pump(o).volume) + " ml)");
+    return true;
+}
+
+// Once the order no longer holds the delivery (fuelweb settled it, or the order ended without
+// paying it, or never took), the till takes the payment of a delivery still unpaid, unless
+// fuelweb's workplace holds its payment lock.
+void customer::tillTakesPayment(soakOrder& o)
+{
+    const double deadline = runClock().now() + FINISH_WAIT_SEC;
+    double lastTagged = runClock().now();
+    while (runClock().now() < deadline) {
+        if (cancelAt >= 0 && runClock().now() >= cancelAt && o.placed == placement::reserved) {
+            cancelAt = -1;
+            o.note("a cancellation at a random moment");
+            sendCancel(o);
+        }
+        const sim::pumpState st = pump(o);
+        if (!mine(o, st) || st.status != 11) {
+            o.note("delivery no longer waits for payment (status " + std::to_string(st.status) + ")");
+            return;
+        }
+        std::string tag;
+        bool tagged = false;
+        town.station.table.tagOf(o.pump, tag, tagged);
+        if (tagged || !tag.empty()) lastTagged = runClock().now();
+        const bool orderOver = o.placed == placement::refused ||
+                               town.station.acceptedFinal(o.id) == "/canceled" ||
+                               (o.placed == placement::unknown && runClock().now() - lastTagged > 30);
+        if (orderOver && !tagged && tag.empty() && st.lockType == 0) {
+            town.station.pcu.editPump(o.pump, [](sim::pumpState& p) {
+                p.needPayFlag = 0;
+                p.payWplace = 0;
+                p.presetFlags = 0;
+            });
+            town.station.pcu.setPumpStatus(o.pump, 3);
+            o.note("the till took the payment");
+            return;
+        }
+        pause(0.05);
+    }
+    o.note("delivery still waits for payment after " + std::to_string(static_cast<int>(FINISH_WAIT_SEC)) +
+           " s");
+}
+
 // --- the platform's requests -------------------------------------------------------------------------
 
 void customer::place(soakOrder& o)
@@ -159,9 +252,9 @@ void customer::place(soakOrder& o)
         o.orderStatus = r.status;
         o.orderMsg = r.field("msg");
         o.note("/order: " + std::to_string(r.status) + " " + r.body);
-        if (r.status == 200 && o.orderMsg == RESERVED) {
+        if (r.status == 200 && o.orderMsg == (o.postPay ? POSTPAID : RESERVED)) {
             o.placed = placement::reserved;
-            o.trannum = std::atoi(r.field("trannum").c_str());
+            if (!o.postPay) o.trannum = std::atoi(r.field("trannum").c_str());
         } else {
             // After a request that got no answer, a refusal does not tell whether that one reserved.
             o.placed = unanswered ? placement::unknown : placement::refused;

@@ -3,7 +3,8 @@
 // The platform places the order (/order, then /fueling, sent again when no answer comes, as the
 // platform does while fuelweb restarts) and sometimes cancels it; the driver lifts and hangs the
 // nozzle of the order's pump, acting only while the pump shows the order's transaction. What the
-// driver does with each order is drawn from the customer's own seeded generator.
+// driver does with each order is drawn from the customer's own seeded generator. A post-paid order
+// pays a delivery made at the pump first; when the platform does not pay it, the till does.
 #include <atomic>
 #include <random>
 #include <string>
@@ -29,6 +30,9 @@ public:
 
 private:
     void serve();
+    bool servePostPay(soakOrder& o);
+    bool fillAtPump(soakOrder& o);
+    void tillTakesPayment(soakOrder& o);
     soakOrder makeOrder();
     std::string drawPlan();
     void place(soakOrder& o);

@@ -135,8 +135,26 @@ void faultInjector::cutController()
     note("controller's control connections cut");
 }
 
+// A program that ends without being killed has crashed: it is counted and started again.
+void faultInjector::restartWhatEnded()
+{
+    int status = 0;
+    if (station.fuelwebEnded(status)) {
+        ++counts.crashes;
+        note("fuelweb ended by itself with status " + std::to_string(status));
+        restartFuelweb();
+    }
+    if (station.daemonEnded(status)) {
+        ++counts.crashes;
+        note("the daemon ended by itself with status " + std::to_string(status));
+        std::string error;
+        if (!station.startDaemon(error)) lastError = error;
+    }
+}
+
 void faultInjector::tick()
 {
+    restartWhatEnded();
     if (outageEnd < 0 || runClock().now() < outageEnd) return;
     station.platformAnswers(200);
     counts.outageSeconds += runClock().now() - outageBegin;

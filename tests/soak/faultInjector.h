@@ -22,6 +22,7 @@ struct faultCounts {
     int outages = 0;
     double outageSeconds = 0;
     int controllerCuts = 0;
+    int crashes = 0;  // fuelweb or the daemon ended by itself
 };
 
 // A fault as it happened, for the report of a failure.
@@ -53,6 +54,7 @@ private:
     // Pauses, ending an outage when its time has come.
     void wait(double seconds);
     void tick();
+    void restartWhatEnded();
     void note(const std::string& what);
     double uniform(double from, double to);
 

@@ -147,7 +147,9 @@ int runSoak(const soakOptions& opt)
     writeReport(station, orderReport(book.all(), station, tracker), faults);
     printSummary(opt, ran, settling, v, faults.counts);
     if (!faults.lastError.empty()) std::printf("soak: a restart failed: %s\n", faults.lastError.c_str());
-    const bool passed = v.ok() && calm;
+    if (faults.counts.crashes > 0)
+        std::printf("soak: fuelweb or the daemon ended by itself %d times\n", faults.counts.crashes);
+    const bool passed = v.ok() && calm && faults.counts.crashes == 0;
     if (!passed) {
         printFailure(station, v, faults);
         station.keepFiles();

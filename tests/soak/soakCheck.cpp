@@ -86,6 +86,34 @@ std::string describe(const soakOrder& o, const std::vector<platformNotice>& fina
     return text + " what the customer saw:\n" + o.events;
 }
 
+// What lies between the first two notices the platform took: the same notice sent again after
+// fuelweb was killed right after the platform's answer (before it could note the delivery), or not.
+std::string whyTwice(const std::vector<platformNotice>& took, const std::vector<double>& kills)
+{
+    const platformNotice& a = took[0];
+    const platformNotice& b = took[1];
+    double kill = -1;
+    for (double k : kills)
+        if (k >= a.at && k <= b.at) {
+            kill = k;
+            break;
+        }
+    const bool same = a.path == b.path && a.form == b.form;
+    char text[256];
+    if (same && kill >= 0) {
+        std::snprintf(
+            text, sizeof text,
+            " (the same notice again: fuelweb was killed %.0f ms after the platform took the first, "
+            "and its next start sent it again)",
+            (kill - a.at) * 1000.0);
+    } else if (same) {
+        std::snprintf(text, sizeof text, " (the same notice again, without a kill of fuelweb between them)");
+    } else {
+        std::snprintf(text, sizeof text, " (different notices)");
+    }
+    return text;
+}
+
 }  // namespace
 
 std::vector<std::string> heldPumps(soakStation& station)
@@ -146,6 +174,7 @@ verdict judge(const std::vector<soakOrder>& orders, soakStation& station, const 
 {
     verdict v;
     const auto finals = finalsByOrder(station.notices());
+    const std::vector<double> kills = station.fuelwebKills();
     for (const soakOrder& o : orders) {
         ++v.placed;
         v.cancelsSent += o.cancelsSent;
@@ -177,7 +206,7 @@ verdict judge(const std::vector<soakOrder>& orders, soakStation& station, const 
             fault = "no final notice";
         } else if (took.size() > 1) {
             ++v.duplicated;
-            fault = std::to_string(took.size()) + " final notices";
+            fault = std::to_string(took.size()) + " final notices" + whyTwice(took, kills);
         } else if (took.size() == 1) {
             const platformNotice& n = took.front();
             if (n.path == "/completed") {
@@ -195,7 +224,10 @@ verdict judge(const std::vector<soakOrder>& orders, soakStation& station, const 
                 }
             } else {
                 ++v.cancelled;
-                if (ml > 0) {
+                // A post-paid delivery that the order did not pay is the till's to settle; once
+                // /fueling has taken it on, the order pays it.
+                const bool tillPays = o.postPay && o.fueling != start::accepted;
+                if (ml > 0 && !tillPays) {
                     ++v.wrongLitres;
                     fault = "cancellation although fuel was delivered";
                 }

@@ -23,6 +23,7 @@ std::string soakOrder::body() const
                     ",\"prod\":" + std::to_string(prod) + ",\"price\":" + decimals(price, 2) +
                     ",\"volume\":" + decimals(volume, 2) + ",\"summa\":" + decimals(summa, 2);
     if (!contract.empty()) b += ",\"contract\":\"" + contract + "\"";
+    if (postPay) b += ",\"ExtendedId\":\"" + extendedId + "\",\"PostPay\":true";
     return b + "}";
 }
 

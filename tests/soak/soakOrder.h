@@ -11,7 +11,7 @@ namespace soak {
 enum class placement {
     refused,   // a definite answer other than the reservation
     unknown,   // no answer came, however often it was sent: the pump may or may not be reserved
-    reserved,  // 200 "Заказ зарегистрирован"
+    reserved,  // 200 "Заказ зарегистрирован" (post-payment: "Заказ принят (постоплата).")
 };
 
 // How /fueling ended.
@@ -32,11 +32,14 @@ struct soakOrder {
     double summa = 0;
     std::string contract;
     std::string plan;  // what the driver meant to do
+    // Post-payment: the delivery was made at the pump first, and the order pays for it.
+    bool postPay = false;
+    std::string extendedId;  // the delivery's transaction
 
     placement placed = placement::refused;
     int orderStatus = 0;
     std::string orderMsg;
-    int trannum = 0;  // the reservation's transaction
+    int trannum = 0;  // the reservation's transaction, or the post-paid delivery's
     start fueling = start::notSent;
     int fuelingStatus = 0;
     std::string fuelingMsg;

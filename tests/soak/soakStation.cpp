@@ -136,7 +136,7 @@ void soakStation::writeConfig()
         << "\",\"ctl_addr\":\"127.0.0.1\",\"ctl_port\":" << pcu.ctlPort() << ",\"mon_port\":" << pcu.monPort()
         << ",\"upstream_key\":\"srv\",\"ctl_key\":\"azs\",\"upstream_endpoint\":\"" << platform.baseUrl()
         << "\",\"state_path\":\"" << d << "/state.db\",\"order_timeout\":" << settings.orderTimeout
-        << ",\"notice_resend_interval\":" << settings.resendInterval << "}}\n";
+        << ",\"notice_resend_interval\":" << settings.resendInterval << ",\"ctl_postpay_allow\":true}}\n";
 }
 
 void soakStation::shutdown()
@@ -193,7 +193,24 @@ void soakStation::killFuelweb()
 {
     std::lock_guard<std::mutex> g(procMtx);
     killCommand.clear();
-    if (fw) fw->kill();
+    if (!fw || !fw->running()) return;
+    if (!killed) killTimes.push_back(runClock().now());
+    killed = false;
+    fw->kill();
+}
+
+bool soakStation::fuelwebEnded(int& status)
+{
+    std::lock_guard<std::mutex> g(procMtx);
+    if (!fw || !fw->running() || killed) return false;
+    status = fw->waitExit(0);
+    return status >= 0;
+}
+
+std::vector<double> soakStation::fuelwebKills() const
+{
+    std::lock_guard<std::mutex> g(procMtx);
+    return killTimes;
 }
 
 void soakStation::signalFuelweb(int sig)
@@ -212,16 +229,13 @@ void soakStation::killFuelwebAfter(const std::string& command)
 {
     std::lock_guard<std::mutex> g(procMtx);
     killCommand = command;
-    killed = false;
 }
 
 bool soakStation::disarmKill()
 {
     std::lock_guard<std::mutex> g(procMtx);
     killCommand.clear();
-    const bool was = killed;
-    killed = false;
-    return was;
+    return killed;
 }
 
 // Runs on the simulator's connection thread, after the command was carried out and before its
@@ -234,6 +248,7 @@ void soakStation::onControlLine(const std::string& line)
     if (line.compare(0, head.size(), head) != 0) return;
     if (line.size() > head.size() && line[head.size()] != ';') return;
     ::kill(fw->pid(), SIGKILL);
+    killTimes.push_back(runClock().now());
     killCommand.clear();
     killed = true;
 }
@@ -259,6 +274,13 @@ bool soakStation::daemonRunning() const
     return daemon && daemon->running();
 }
 
+bool soakStation::daemonEnded(int& status)
+{
+    if (!daemon) return false;
+    status = daemon->ended();
+    return status >= 0;
+}
+
 // --- the platform ----------------------------------------------------------------------------------
 
 void soakStation::platformAnswers(int status)
@@ -282,6 +304,15 @@ std::vector<platformNotice> soakStation::notices() const
 {
     std::lock_guard<std::mutex> g(noticeMtx);
     return seen;
+}
+
+std::string soakStation::acceptedFinal(const std::string& orderId) const
+{
+    std::lock_guard<std::mutex> g(noticeMtx);
+    for (const platformNotice& n : seen)
+        if (n.orderId == orderId && n.status == 200 && (n.path == "/completed" || n.path == "/canceled"))
+            return n.path;
+    return "";
 }
 
 std::string soakStation::fuelwebctl(const std::vector<std::string>& args) const

@@ -60,17 +60,25 @@ public:
     // The next control line of this command (e.g. "PWORK") that fuelweb sends gets it killed by
     // SIGKILL once the controller has carried it out, before the answer goes out.
     void killFuelwebAfter(const std::string& command);
-    // True when the armed kill has happened; disarms it either way.
+    // True when the armed kill has happened (until fuelweb is reaped); disarms it either way.
     bool disarmKill();
+    // True with its exit status when fuelweb has ended without being killed (it is reaped then).
+    bool fuelwebEnded(int& status);
+    // When fuelweb was killed, seconds into the run.
+    std::vector<double> fuelwebKills() const;
 
     // --- the monitor daemon ---
     bool startDaemon(std::string& error);
     void stopDaemon(int sig);
     bool daemonRunning() const;
+    // True with its exit status when the daemon has ended without being stopped.
+    bool daemonEnded(int& status);
 
     // --- the platform ---
     void platformAnswers(int status);  // for every final, count and message notice
     std::vector<platformNotice> notices() const;
+    // The path of the first final notice of the order that the platform took; "" when none yet.
+    std::string acceptedFinal(const std::string& orderId) const;
 
     // Output of fuelwebctl with these arguments, on this run's configuration.
     std::string fuelwebctl(const std::vector<std::string>& args) const;
@@ -99,6 +107,7 @@ private:
     std::unique_ptr<childProcess> fw;
     std::string killCommand;
     bool killed = false;
+    std::vector<double> killTimes;
     std::unique_ptr<daemonProcess> daemon;
 
     mutable std::mutex noticeMtx;
