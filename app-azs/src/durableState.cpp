@@ -2,21 +2,12 @@
 
 #include <Poco/Logger.h>
 
-#include "fuelweb.h"
-#include "noticeTiming.h"
-
 namespace azs_apps {
 
-namespace {
-
-constexpr int32_t DEFAULT_KEEP_DAYS = 400;
-
-}  // namespace
-
-durableState::durableState(const webConfig& cfg)
+durableState::durableState(const settings& cfg)
 {
     Poco::Logger& log = Poco::Logger::get("fuelweb/state");
-    const std::string path = cfg.getString("fuelweb.state_path", DEFAULT_PATH);
+    const std::string& path = cfg.statePath;
     std::string error;
     box = state::outbox::forFile(path, error);
     std::unique_ptr<state::stateDb> journalDb;
@@ -32,13 +23,12 @@ durableState::durableState(const webConfig& cfg)
                             ". Уведомления платформе не сохраняются, журнал заказов не ведется");
         return;
     }
-    box->setTiming(noticeTiming(cfg));
+    box->setTiming(cfg.noticeTiming);
     installation = state::outbox::install(box);
     fuelingsInstallation = state::servedOrders::install(fuelings);
     holdsInstallation = state::pumpHolds::install(pumpHolds);
     writer = std::make_unique<state::journalWriter>(std::move(journalDb));
-    sender = std::make_unique<upstream::outboxSender>(
-        box, fuelweb::upstreamOf(cfg), cfg.getInt("fuelweb.journal_keep_days", DEFAULT_KEEP_DAYS));
+    sender = std::make_unique<upstream::outboxSender>(box, cfg.platform, cfg.journalKeepDays);
     poco_information(log, "Файл состояния: '" + path + "'");
 }
 

@@ -26,15 +26,13 @@
 #include "outboxSender.h"
 #include "pumpHolds.h"
 #include "servedOrders.h"
-#include "webConfig.h"
+#include "settings.h"
 
 namespace azs_apps {
 
 class durableState {
 public:
-    static constexpr const char* DEFAULT_PATH = "/var/lib/fuelgate/state.db";
-
-    explicit durableState(const webConfig& cfg);
+    explicit durableState(const settings& cfg);
     ~durableState();
     durableState(const durableState&) = delete;
     durableState& operator=(const durableState&) = delete;

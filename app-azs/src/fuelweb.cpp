@@ -1,8 +1,6 @@
 #include "fuelweb.h"
 
-#include "controllerSettings.h"
 #include "str.h"
-#include "webConfig.h"
 #include "webService.h"
 
 namespace azs_apps {
@@ -14,44 +12,36 @@ const char* allowedText(bool allowed)
     return allowed ? "Разрешено" : "Запрещено";
 }
 
+// The prototype with the cycle's controller settings, before the endpoints are given it.
+pcudata::pcuControl& prepared(pcudata::pcuControl& prototype, const settings& cfg)
+{
+    cfg.controller.applyTo(prototype);
+    return prototype;
+}
+
 }  // namespace
 
-fuelweb::fuelweb(webService& service)
-    : srv(service), log(Poco::Logger::get("fuelweb")), prototype(), m_ping(*this), m_order(*this)
+fuelweb::fuelweb(webService& service, const settings& cfg)
+    : cfg(cfg),
+      log(Poco::Logger::get("fuelweb")),
+      prototype(),
+      given{cfg, prepared(prototype, cfg), urls, service}
 {
-    readConfiguration();
     logStartupReport();
-    if (srv.config().getBool("service.bench_route", false))
-        urls.assign("^/bench/const$", &fuelweb::bench_response, this);
+    if (cfg.benchRoute) urls.assign("^/bench/const$", &fuelweb::bench_response, this);
     urls.assign("", &fuelweb::default_response, this);
-    // Each mistyped key once per configuration read, by whichever root object meets it first.
-    srv.config().logNewWarnings(log);
 }
 
 fuelweb::~fuelweb() = default;
 
-std::unique_ptr<application> fuelweb::make(webService& service)
+webService::appFactory fuelweb::factory(std::shared_ptr<const settings> cfg)
 {
-    return std::make_unique<fuelweb>(service);
+    return [cfg](webService& service) { return std::make_unique<fuelweb>(service, *cfg); };
 }
 
-void fuelweb::readConfiguration()
+std::unique_ptr<webService> fuelweb::service(std::shared_ptr<const settings> cfg)
 {
-    const webConfig& cfg = srv.config();
-    script = cfg.getString("fuelweb.script", "/api/fuelweb");
-    ctl_key = cfg.getString("fuelweb.ctl_key", "");
-    upstream = upstreamOf(cfg);
-    upstream_key = cfg.getString("fuelweb.upstream_key", "");
-    readControllerSettings(cfg, prototype);
-}
-
-upstream::settings fuelweb::upstreamOf(const webConfig& cfg)
-{
-    upstream::settings s;
-    s.endpoint = cfg.getString("fuelweb.upstream_endpoint", "");
-    s.verifyTls = cfg.getBool("fuelweb.upstream_verify_tls", false);
-    s.caFile = cfg.getString("fuelweb.upstream_ca_file", "");
-    return s;
+    return std::make_unique<webService>(cfg->service, cfg->script, factory(cfg));
 }
 
 void fuelweb::logStartupReport()
@@ -79,33 +69,20 @@ void fuelweb::logStartupReport()
 
 bool fuelweb::serve(const std::shared_ptr<httpContext>& request, const std::string& path)
 {
-    // The context is dropped on every way out, also when a handler throws.
-    struct reset {
-        std::shared_ptr<httpContext>& ctx;
-        ~reset() { ctx.reset(); }
-    } guard{ctx};
-    ctx = request;
-    return urls.dispatch(path);
+    return urls.dispatch(path, *request);
 }
 
-// The service keeps its own reference and completes the answer if the handler does not, so the
-// handler may hold the context until it returns.
-std::shared_ptr<httpContext> fuelweb::release_context()
+void fuelweb::default_response(httpContext& ctx)
 {
-    return ctx;
+    ctx.status(412);
 }
 
-void fuelweb::default_response()
+void fuelweb::bench_response(httpContext& ctx)
 {
-    ctx->status(412);
-}
-
-void fuelweb::bench_response()
-{
-    ctx->status(200);
-    ctx->contentType("application/json");
-    ctx->out("{\"msg\":\"ok\"}");
-    ctx->complete(httpContext::done);
+    ctx.status(200);
+    ctx.contentType("application/json");
+    ctx.out("{\"msg\":\"ok\"}");
+    ctx.complete(httpContext::done);
 }
 
 }  // namespace azs_apps

@@ -1,8 +1,8 @@
 #pragma once
 // Root application of the web service. The service's pool makes one such object per request served
-// at a time; each object reads the "fuelweb" keys of the configuration, holds the prototype
-// controller session (settings and its own attachment of the shared pump table) and owns the
-// endpoint applications, which register their URL patterns on this object's dispatcher.
+// at a time; each object holds the prototype controller session (the cycle's controller settings
+// and its own attachment of the shared pump table) and owns the endpoint applications, which it
+// builds with what they may use and which register their URL patterns on this object's dispatcher.
 #include <Poco/Logger.h>
 
 #include <memory>
@@ -13,77 +13,61 @@
 #include "canceled.h"
 #include "fueling.h"
 #include "httpContext.h"
+#include "master.h"
 #include "order.h"
 #include "pcuControl.h"
 #include "ping.h"
+#include "settings.h"
 #include "station.h"
-#include "upstreamTransfer.h"
 #include "urlDispatcher.h"
-#include "webConfig.h"
+#include "webService.h"
 
 namespace azs_apps {
 
-class webService;
-
 class fuelweb : public application {
 public:
-    explicit fuelweb(webService& service);
-    // What the service's pool calls to make root objects.
-    static std::unique_ptr<application> make(webService& service);
+    // cfg: the settings of the service's cycle; they outlive the service.
+    fuelweb(webService& service, const settings& cfg);
     ~fuelweb() override;
     fuelweb(const fuelweb&) = delete;
     fuelweb& operator=(const fuelweb&) = delete;
+
+    // What the service's pool calls to make root objects.
+    static webService::appFactory factory(std::shared_ptr<const settings> cfg);
+    // The service of a cycle with these settings (the HTTP part, the script path, root objects).
+    static std::unique_ptr<webService> service(std::shared_ptr<const settings> cfg);
 
     // Serves one request whose path below the script path is path. False when no pattern matches
     // (the service answers 404 then).
     bool serve(const std::shared_ptr<httpContext>& ctx, const std::string& path) override;
 
     // Answer to the bare script path: 412 with an empty body.
-    void default_response();
+    void default_response(httpContext& ctx);
 
-    // The platform's address and trust settings of a configuration.
-    static upstream::settings upstreamOf(const webConfig& cfg);
-
-    const std::string& get_script() const { return script; }
-    const std::string& get_upstream_endpoint() const { return upstream.endpoint; }
-    // The platform's address and how far its certificate is trusted.
-    const upstream::settings& get_upstream() const { return upstream; }
-    const std::string& get_upstream_key() const { return upstream_key; }
-    const std::string& get_ctl_key() const { return ctl_key; }
+    // What this object runs with: the cycle's settings and its prototype controller session.
+    const settings& config() const { return cfg; }
     pcudata::pcuControl& pcu() { return prototype; }
+    // The object's URL table (tests add routes of their own to it).
     urlDispatcher& dispatcher() { return urls; }
-    webService& service() { return srv; }
-
-    // The request being served (see master).
-    std::shared_ptr<httpContext> release_context();
-    httpContext& context() { return *ctx; }
 
 private:
-    // --- framework part: service, dispatcher, request being served --------------------------
-    webService& srv;
+    const settings& cfg;
     urlDispatcher urls;
-    std::shared_ptr<httpContext> ctx;
     Poco::Logger& log;
-
-    // --- configuration values and the prototype controller session ----------------------------
-    std::string script;
-    upstream::settings upstream;
-    std::string upstream_key;
-    std::string ctl_key;
     pcudata::pcuControl prototype;
+    endpointContext given;
 
     // --- endpoint applications, built in this order (each registers its patterns) -------------
-    ping m_ping;
-    station m_station{*this};    // /station, /station/prices, /station/config
-    order m_order;               // /order
-    fueling m_fueling{*this};    // /fueling
-    canceled m_canceled{*this};  // /canceled
-    callback m_callback{*this};  // /callback, /callback/prices, /callback/config
+    ping m_ping{given};
+    station m_station{given};    // /station, /station/prices, /station/config
+    order m_order{given};        // /order
+    fueling m_fueling{given};    // /fueling
+    canceled m_canceled{given};  // /canceled
+    callback m_callback{given};  // /callback, /callback/prices, /callback/config
 
-    void readConfiguration();
     void logStartupReport();
     // Constant answer of the benchmark route, the ceiling of what the HTTP layer can serve.
-    void bench_response();
+    void bench_response(httpContext& ctx);
 };
 
 }  // namespace azs_apps

@@ -28,7 +28,7 @@
 #include "orderRecovery.h"
 #include "serviceSettings.h"
 #include "serviceStop.h"
-#include "sharedConfig.h"
+#include "settings.h"
 #include "upstreamTransfer.h"
 #include "webConfig.h"
 #include "webService.h"
@@ -150,12 +150,10 @@ void configureLogging(const azs_apps::serviceSettings& s)
 // What the operator needs to check that the service and the monitor daemon meet: where requests
 // are taken (the port actually bound, also when "service.port" is 0) and the segment's key file,
 // which must be the daemon's.
-void logStartup(Poco::Logger& log, webService& svc)
+void logStartup(Poco::Logger& log, webService& svc, const azs_apps::settings& cfg)
 {
-    const pcudata::sharedConfig shared = pcudata::sharedConfig::read(svc.config());
-    svc.config().logNewWarnings(log);
     poco_information(log, "Приём запросов на " + svc.settings().ip + ":" + std::to_string(svc.port()));
-    poco_information(log, "Файл ключа разделяемой памяти: " + shared.keyFile());
+    poco_information(log, "Файл ключа разделяемой памяти: " + cfg.controller.keyFile);
 }
 
 int fatal(Poco::Logger& log, const std::string& text)
@@ -172,19 +170,27 @@ std::string errorText(const std::exception& e)
     return poco != nullptr ? poco->displayText() : e.what();
 }
 
-// The service of a cycle, with the configuration read afresh. At a restart, a configuration that
-// can not be read or run with leaves the last good one in force: a mistake made in the file during
-// the day must not stop the station at the night's log rotation, which sends the SIGHUP.
-std::unique_ptr<webService> newService(const std::string& path, const azs_apps::webConfig* lastGood,
-                                       Poco::Logger& log)
+// The configuration of a cycle: the file as read (it remembers which keys it found mistyped) and
+// the settings read from it, once.
+struct cycleConfig {
+    azs_apps::webConfig file;
+    std::shared_ptr<const azs_apps::settings> cfg;
+};
+
+// The configuration read afresh. At a restart, a configuration that can not be read or run with
+// leaves the last good one in force: a mistake made in the file during the day must not stop the
+// station at the night's log rotation, which sends the SIGHUP.
+cycleConfig readCycle(const std::string& path, const cycleConfig* lastGood, Poco::Logger& log)
 {
     try {
-        return std::make_unique<webService>(azs_apps::webConfig::fromFile(path), azs_apps::fuelweb::make);
+        cycleConfig c{azs_apps::webConfig::fromFile(path), nullptr};
+        c.cfg = std::make_shared<const azs_apps::settings>(azs_apps::settings::read(c.file));
+        return c;
     } catch (const std::exception& e) {
         if (lastGood == nullptr) throw;
         poco_error(log, "Ошибка в конфигурации, приложение продолжает работу с прежней конфигурацией: " +
                             errorText(e));
-        return std::make_unique<webService>(*lastGood, azs_apps::fuelweb::make);
+        return *lastGood;
     }
 }
 
@@ -196,14 +202,18 @@ int runCycles(int argc, char** argv)
     retiredServices retired;
     try {
         std::string path = configPath(argc, argv);
-        std::unique_ptr<azs_apps::webConfig> lastGood;
+        std::unique_ptr<cycleConfig> lastGood;
         for (;;) {
-            auto svc = newService(path, lastGood.get(), log);
-            lastGood = std::make_unique<azs_apps::webConfig>(svc->config());
-            configureLogging(svc->settings());
+            cycleConfig cycle = readCycle(path, lastGood.get(), log);
+            lastGood = std::make_unique<cycleConfig>(cycle);
+            const azs_apps::settings& cfg = *cycle.cfg;
+            auto svc = azs_apps::fuelweb::service(cycle.cfg);
+            configureLogging(cfg.service);
+            // Each mistyped key once per configuration read, into the log just configured.
+            cycle.file.logNewWarnings(log);
             // The new cycle's state is in place before the old one's stops, so that no notice or
             // journal row of a request still running falls between them.
-            state = std::make_unique<azs_apps::durableState>(svc->config());
+            state = std::make_unique<azs_apps::durableState>(cfg);
             // Destroyed before the service: it waits for the orders taken over as the service for
             // its requests.
             std::unique_ptr<azs_apps::orderRecovery> resumed;
@@ -214,14 +224,13 @@ int runCycles(int argc, char** argv)
                 log.debug("Поддержка отладочных сообщений включена");
                 // Orders that a process ended during are taken over before any request can come
                 // for them.
-                resumed = std::make_unique<azs_apps::orderRecovery>(svc->config(), state->served());
+                resumed = std::make_unique<azs_apps::orderRecovery>(cfg, state->served());
                 // The pool's first root object is made now, so that its report of the settings
-                // (and a warning for each mistyped key) comes with the start of the cycle rather
-                // than with its first request.
+                // comes with the start of the cycle rather than with its first request.
                 svc->apps().acquire();
                 // What a process ended at the wrong moment left held for nobody is given back
                 // before any request can come for the pump; then the keeper looks every second.
-                keeper = std::make_unique<azs_apps::holdKeeper>(svc->config(), state->holds());
+                keeper = std::make_unique<azs_apps::holdKeeper>(cfg, state->holds());
                 try {
                     svc->start();
                 } catch (const std::exception& e) {
@@ -230,7 +239,7 @@ int runCycles(int argc, char** argv)
                     azs_apps::upstream::serviceStop::begin();
                     return status;
                 }
-                logStartup(log, *svc);
+                logStartup(log, *svc, cfg);
                 svc->run();
             }
             // Read and clear in one step: a SIGHUP that lands in between must not turn into a stop.

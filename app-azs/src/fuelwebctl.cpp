@@ -16,8 +16,8 @@
 #include "durableState.h"
 #include "fuelwebctl_pumps.h"
 #include "journal.h"
-#include "noticeTiming.h"
 #include "outbox.h"
+#include "settings.h"
 #include "stateDb.h"
 #include "timeSource.h"
 #include "webConfig.h"
@@ -45,7 +45,7 @@ std::string usage()
                "                 заказу: через работающий fuelweb (его ответ ждется СЕК секунд, по\n"
                "                 умолчанию 10); --force: сам, когда fuelweb не запущен\n"
                "Файл состояния: --state FILE, иначе \"fuelweb.state_path\" из CONFIG, иначе ") +
-           durableState::DEFAULT_PATH + "\n";
+           settings::DEFAULT_STATE_PATH + "\n";
 }
 
 // What the command line asks for.
@@ -276,12 +276,11 @@ int fuelwebctl(const std::vector<std::string>& args, std::ostream& out, std::ost
         err << usage();
         return USAGE;
     }
-    std::string path = r.statePath;
-    webConfig cfg;
+    // The service's settings, read as the service reads them (all defaults without a file).
+    settings cfg = settings::read(webConfig());
     if (!r.config.empty()) {
         try {
-            cfg = webConfig::fromFile(r.config);
-            if (path.empty()) path = cfg.getString("fuelweb.state_path", durableState::DEFAULT_PATH);
+            cfg = settings::read(webConfig::fromFile(r.config));
         } catch (const Poco::Exception& e) {
             err << "Не удалось прочитать конфигурацию '" << r.config << "': " << e.displayText() << "\n";
             return FAILED;
@@ -290,7 +289,7 @@ int fuelwebctl(const std::vector<std::string>& args, std::ostream& out, std::ost
             return FAILED;
         }
     }
-    if (path.empty()) path = durableState::DEFAULT_PATH;
+    const std::string path = r.statePath.empty() ? cfg.statePath : r.statePath;
 
     // Only resend and release write; the others read the file as it is, never creating one.
     const bool writes = r.command == "resend" || r.command == "release";
@@ -307,7 +306,7 @@ int fuelwebctl(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (r.command == "pending") return pending(*db, out);
     if (r.command == "order") return order(*db, r.arg, out, err);
-    if (r.command == "resend") return resend(*db, r.arg, noticeTiming(cfg).keepSec, out, err);
+    if (r.command == "resend") return resend(*db, r.arg, cfg.noticeTiming.keepSec, out, err);
     if (r.command == "release")
         return fuelwebctlPumps::release(cfg, *db, std::atoi(r.arg.c_str()), r.force, r.waitSec, out, err);
     return backup(*db, path, r.arg, out, err);

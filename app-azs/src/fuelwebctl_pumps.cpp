@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "controllerSettings.h"
 #include "holdKeeper.h"
 #include "journal.h"
 #include "operatorRequests.h"
@@ -36,9 +35,9 @@ std::string textOf(const char (&field)[pcudata::TRK_TEXT_SIZE])
 
 // The pump table of the configuration, attached as the two programs attach it; false (with the
 // reason on err) when there is none yet.
-bool attach(const webConfig& cfg, pcudata::pcuControl& pcu, std::ostream& err)
+bool attach(const settings& cfg, pcudata::pcuControl& pcu, std::ostream& err)
 {
-    readControllerSettings(cfg, pcu);
+    cfg.controller.applyTo(pcu);
     struct stat sb;
     if (::stat(pcu.getIpcPath().c_str(), &sb) != 0) {
         err << "Таблица состояния ТРК не создана: нет файла ключа '" << pcu.getIpcPath()
@@ -184,11 +183,10 @@ bool giveBack(pcudata::pcuControl& pcu, int pump, const std::string& orderId, bo
 
 // The order that the tag names will never be served: its cancellation goes into the outbox, due at
 // once for fuelweb's background sender, and the tag goes.
-void endTagged(const webConfig& cfg, state::stateDb& db, pcudata::pcuControl& pcu, pcudata::trkState_t* rec,
+void endTagged(const settings& cfg, state::stateDb& db, pcudata::pcuControl& pcu, pcudata::trkState_t* rec,
                const std::string& orderId)
 {
-    const std::string apikey = textOf(rec->clientKey) + "," + cfg.getString("fuelweb.upstream_key", "") +
-                               "," + cfg.getString("fuelweb.ctl_key", "");
+    const std::string apikey = textOf(rec->clientKey) + "," + cfg.upstreamKey + "," + cfg.ctlKey;
     std::string error;
     std::shared_ptr<state::outbox> box = state::outbox::forFile(db.path(), error);
     const time_t now = pcudata::timeSrc().now();
@@ -200,7 +198,7 @@ void endTagged(const webConfig& cfg, state::stateDb& db, pcudata::pcuControl& pc
     pcu.clr_tagTrkPtr(rec, orderId);
 }
 
-int forceRelease(const webConfig& cfg, state::stateDb& db, int pump, std::ostream& out, std::ostream& err)
+int forceRelease(const settings& cfg, state::stateDb& db, int pump, std::ostream& out, std::ostream& err)
 {
     pcudata::pcuControl pcu;
     if (!attach(cfg, pcu, err)) return FAILED;
@@ -242,7 +240,7 @@ int forceRelease(const webConfig& cfg, state::stateDb& db, int pump, std::ostrea
 
 }  // namespace
 
-int status(const webConfig& cfg, state::stateDb* db, std::ostream& out, std::ostream& err)
+int status(const settings& cfg, state::stateDb* db, std::ostream& out, std::ostream& err)
 {
     pcudata::pcuControl pcu;
     if (!attach(cfg, pcu, err)) return FAILED;
@@ -253,7 +251,7 @@ int status(const webConfig& cfg, state::stateDb* db, std::ostream& out, std::ost
     return DONE;
 }
 
-int release(const webConfig& cfg, state::stateDb& db, int pump, bool force, int waitSec, std::ostream& out,
+int release(const settings& cfg, state::stateDb& db, int pump, bool force, int waitSec, std::ostream& out,
             std::ostream& err)
 {
     if (pump < 1 || pump > pcudata::TRK_COUNT) {

@@ -10,16 +10,16 @@
 // of "fuelweb.*"; the state file may be missing for status.
 #include <ostream>
 
+#include "settings.h"
 #include "stateDb.h"
-#include "webConfig.h"
 
 namespace azs_apps {
 namespace fuelwebctlPumps {
 
 // db: the state file, or null when it can't be opened.
-int status(const webConfig& cfg, state::stateDb* db, std::ostream& out, std::ostream& err);
+int status(const settings& cfg, state::stateDb* db, std::ostream& out, std::ostream& err);
 // waitSec: how long the running fuelweb's answer is waited for.
-int release(const webConfig& cfg, state::stateDb& db, int pump, bool force, int waitSec, std::ostream& out,
+int release(const settings& cfg, state::stateDb& db, int pump, bool force, int waitSec, std::ostream& out,
             std::ostream& err);
 
 // How long "release" waits for fuelweb's answer by default (seconds).

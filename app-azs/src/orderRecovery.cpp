@@ -4,13 +4,11 @@
 #include <exception>
 #include <set>
 
-#include "controllerSettings.h"
 #include "delivery.h"
-#include "fuelweb.h"
 #include "journal.h"
+#include "settings.h"
 #include "timeSource.h"
 #include "watchedOrders.h"
-#include "webConfig.h"
 
 namespace azs_apps {
 
@@ -26,11 +24,11 @@ bool carries(const pcudata::trkState_t* rec, const state::servedOrder& o)
 }
 
 // Follows an order taken over to its final notice, with a prototype and a session of its own.
-void followTakenOver(const webConfig& cfg, const state::servedOrder& o)
+void followTakenOver(const settings& cfg, const state::servedOrder& o)
 {
     try {
         pcudata::pcuControl pcu;
-        readControllerSettings(cfg, pcu);
+        cfg.controller.applyTo(pcu);
         fuelingRun run;
         static_cast<state::orderRecord&>(run) = o;
         run.resumed = true;
@@ -43,8 +41,7 @@ void followTakenOver(const webConfig& cfg, const state::servedOrder& o)
             return;
         }
         run.session = pcu.newSession();
-        const deliveryContext ctx{pcu, fuelweb::upstreamOf(cfg), cfg.getString("fuelweb.upstream_key", ""),
-                                  cfg.getString("fuelweb.ctl_key", "")};
+        const deliveryContext ctx{pcu, cfg.platform, cfg.upstreamKey, cfg.ctlKey};
         delivery(ctx, run).takeOver(o);
     } catch (const std::exception& e) {
         poco_error(Poco::Logger::get("fuelweb/fueling"),
@@ -59,11 +56,11 @@ std::string onPump(const std::string& orderId, int trk)
 
 }  // namespace
 
-orderRecovery::orderRecovery(const webConfig& cfg, std::shared_ptr<state::servedOrders> rows)
+orderRecovery::orderRecovery(const settings& cfg, std::shared_ptr<state::servedOrders> rows)
     : cfg(cfg), rows(std::move(rows)), log(Poco::Logger::get("fuelweb/fueling"))
 {
     pcudata::pcuControl pcu;
-    readControllerSettings(cfg, pcu);
+    cfg.controller.applyTo(pcu);
     if (pcu.shmInit() != 0) {
         poco_error(log, "Ошибка доступа к разделяемой памяти: заказы, начатые до перезапуска, не проверены");
         return;

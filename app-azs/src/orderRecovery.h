@@ -38,12 +38,12 @@ class pcuControl;
 
 namespace azs_apps {
 
-class webConfig;
+struct settings;
 
 class orderRecovery {
 public:
     // rows: null when the service runs without a state file (nothing can be taken over then).
-    orderRecovery(const webConfig& cfg, std::shared_ptr<state::servedOrders> rows);
+    orderRecovery(const settings& cfg, std::shared_ptr<state::servedOrders> rows);
     ~orderRecovery();
     orderRecovery(const orderRecovery&) = delete;
     orderRecovery& operator=(const orderRecovery&) = delete;
@@ -52,7 +52,7 @@ public:
     size_t taken() const { return threads.size(); }
 
 private:
-    const webConfig& cfg;
+    const settings& cfg;
     std::shared_ptr<state::servedOrders> rows;
     Poco::Logger& log;
     std::vector<std::thread> threads;

@@ -268,7 +268,8 @@ TEST_F(DurableNotices, StateFileThatCannotBeOpenedCostsOneErrorLine)
     FILE* f = std::fopen(file.c_str(), "w");
     std::fclose(f);
     {
-        azs_apps::durableState st(configOf("\"state_path\":\"" + file + "/state.db\""));
+        azs_apps::durableState st(
+            azs_apps::settings::read(configOf("\"state_path\":\"" + file + "/state.db\"")));
         EXPECT_FALSE(st.ready());
         EXPECT_FALSE(state::outbox::current());
         notices n(target(), "fuelweb/fueling");
@@ -289,9 +290,9 @@ TEST_F(DurableNotices, NextCycleKeepsTheOutboxInstalled)
 {
     auto cfg = configOf("\"state_path\":\"" + dir.file() + "\",\"upstream_endpoint\":\"" +
                         platform.baseUrl() + "\"");
-    auto first = std::make_unique<azs_apps::durableState>(cfg);
+    auto first = std::make_unique<azs_apps::durableState>(azs_apps::settings::read(cfg));
     ASSERT_TRUE(first->ready());
-    auto second = std::make_unique<azs_apps::durableState>(cfg);
+    auto second = std::make_unique<azs_apps::durableState>(azs_apps::settings::read(cfg));
     first.reset();
     EXPECT_EQ(state::outbox::current(), second->outbox());
     second.reset();

@@ -20,7 +20,7 @@ std::unique_ptr<azs_apps::webService> serviceOn(uint16_t port, webtest::routeSta
     std::string cfg =
         "{\"service\":{\"ip\":\"127.0.0.1\",\"port\":" + std::to_string(port) + ",\"worker_threads\":4}}";
     return std::make_unique<azs_apps::webService>(
-        azs_apps::webConfig::fromText(cfg),
+        azs_apps::serviceSettings::read(azs_apps::webConfig::fromText(cfg)), "/api/fuelweb",
         [&routes](azs_apps::webService&) { return std::make_unique<webtest::routeApp>(routes); });
 }
 

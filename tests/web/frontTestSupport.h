@@ -65,7 +65,7 @@ public:
         std::string cfg = "{\"service\":{\"ip\":\"127.0.0.1\",\"port\":0,\"worker_threads\":8" +
                           (serviceMembers.empty() ? "" : "," + serviceMembers) + "}}";
         svc = std::make_unique<azs_apps::webService>(
-            azs_apps::webConfig::fromText(cfg),
+            azs_apps::serviceSettings::read(azs_apps::webConfig::fromText(cfg)), "/api/fuelweb",
             [this](azs_apps::webService&) { return std::make_unique<routeApp>(routes); });
         svc->start();
         runner = std::thread([this] { svc->run(); });

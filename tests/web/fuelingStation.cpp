@@ -169,9 +169,9 @@ int FuelingStation::stopFromTill(int trk)
 void StateFileStation::begin(int orderTimeout)
 {
     start(orderTimeout, {{"state_path", "\"" + stateFiles.file() + "\""}});
-    durable = std::make_unique<azs_apps::durableState>(
+    durable = std::make_unique<azs_apps::durableState>(azs_apps::settings::read(
         azs_apps::webConfig::fromText("{\"fuelweb\":{\"state_path\":\"" + stateFiles.file() +
-                                      "\",\"upstream_endpoint\":\"" + platform.baseUrl() + "\"}}"));
+                                      "\",\"upstream_endpoint\":\"" + platform.baseUrl() + "\"}}")));
     ASSERT_TRUE(durable->ready());
 }
 

@@ -19,14 +19,17 @@ namespace {
 class FuelwebConfig : public ::testing::Test {
 protected:
     webtest::logCapture logs;
+    std::shared_ptr<const azs_apps::settings> cfg;
     std::unique_ptr<webService> svc;
     std::unique_ptr<fuelweb> app;
 
     fuelweb& build(const std::string& fuelwebMembers)
     {
-        svc = std::make_unique<webService>(webConfig::fromText("{\"fuelweb\":{" + fuelwebMembers + "}}"),
-                                           azs_apps::fuelweb::make);
-        app = std::make_unique<fuelweb>(*svc);
+        webConfig file = webConfig::fromText("{\"fuelweb\":{" + fuelwebMembers + "}}");
+        cfg = std::make_shared<const azs_apps::settings>(azs_apps::settings::read(file));
+        file.logNewWarnings(Poco::Logger::get("fuelweb"));
+        svc = fuelweb::service(cfg);
+        app = std::make_unique<fuelweb>(*svc, *cfg);
         return *app;
     }
     void expectCodes(int dflt, int corp, int pers)
@@ -40,10 +43,10 @@ protected:
 TEST_F(FuelwebConfig, NoKeysGiveTheDefaults)
 {
     fuelweb& a = build("");
-    EXPECT_EQ(a.get_script(), "/api/fuelweb");
-    EXPECT_EQ(a.get_ctl_key(), "");
-    EXPECT_EQ(a.get_upstream_key(), "");
-    EXPECT_EQ(a.get_upstream_endpoint(), "");
+    EXPECT_EQ(a.config().script, "/api/fuelweb");
+    EXPECT_EQ(a.config().ctlKey, "");
+    EXPECT_EQ(a.config().upstreamKey, "");
+    EXPECT_EQ(a.config().platform.endpoint, "");
     pcudata::pcuControl& p = a.pcu();
     EXPECT_EQ(p.sock().getHost(), "127.0.0.1");
     EXPECT_EQ(p.sock().getPort(), 65520u);
@@ -72,7 +75,7 @@ TEST_F(FuelwebConfig, KeysOfTheWrongTypeTakeTheirDefaults)
     EXPECT_EQ(a.pcu().get_wplace_typ(), 4);
     EXPECT_FALSE(a.pcu().postpay_allow());
     EXPECT_EQ(a.pcu().get_order_timeout(), 60);  // an integral real counts as an integer
-    EXPECT_EQ(a.get_ctl_key(), "");
+    EXPECT_EQ(a.config().ctlKey, "");
     EXPECT_EQ(a.pcu().getIpcPath(), "/var/tmp/trkstat.mem");
     EXPECT_DOUBLE_EQ(a.pcu().get_underfill_order(), 2.0);
 }
@@ -145,7 +148,7 @@ TEST_F(FuelwebConfig, ZeroLockAmountSwitchesTheLockOffAndShortensTheReport)
 TEST_F(FuelwebConfig, EveryNewRootObjectReportsAgain)
 {
     build("");
-    fuelweb second(*svc);
+    fuelweb second(*svc, *cfg);
     EXPECT_EQ(logs.texts("fuelweb").size(), 14u);
 }
 

@@ -93,7 +93,7 @@ TEST_F(FuelwebctlPumps, StatusListsThePumpsTheirOrdersAndOurHolds)
 
 TEST_F(FuelwebctlPumps, ReleaseIsAskedOfTheRunningService)
 {
-    keeper = std::make_unique<azs_apps::holdKeeper>(svc->service().config(), durable->holds());
+    keeper = std::make_unique<azs_apps::holdKeeper>(svc->settings(), durable->holds());
     lockedForNobody(2);
     ctlResult r = ctl({"release", "2"});
     EXPECT_EQ(r.status, 0) << r.err;

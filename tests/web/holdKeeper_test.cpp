@@ -24,10 +24,7 @@ protected:
         keeper.reset();
         StateFileStation::TearDown();
     }
-    void keep()
-    {
-        keeper = std::make_unique<azs_apps::holdKeeper>(svc->service().config(), durable->holds());
-    }
+    void keep() { keeper = std::make_unique<azs_apps::holdKeeper>(svc->settings(), durable->holds()); }
 
     webtest::httpReply placeOrderOf(const order& o)
     {
@@ -148,9 +145,9 @@ TEST_F(HoldKeeper, HoldsLeftByAKilledProcessAreGivenBackAtTheFirstLook)
                               at + ", 0, 0);")
                                  .c_str()));
     }
-    durable = std::make_unique<azs_apps::durableState>(
+    durable = std::make_unique<azs_apps::durableState>(azs_apps::settings::read(
         azs_apps::webConfig::fromText("{\"fuelweb\":{\"state_path\":\"" + stateFiles.file() +
-                                      "\",\"upstream_endpoint\":\"" + platform.baseUrl() + "\"}}"));
+                                      "\",\"upstream_endpoint\":\"" + platform.baseUrl() + "\"}}")));
     ASSERT_EQ(durable->holds()->open().size(), 4u);
     pcu.clearReceivedControlLines();
     keep();

@@ -92,9 +92,9 @@ TEST(OrderJournal, DecisionsOfOrdersInTheirOrder)
 {
     webtest::stateDir dir;
     webtest::stationRig rig;
-    azs_apps::durableState st(azs_apps::webConfig::fromText("{\"fuelweb\":{\"state_path\":\"" + dir.file() +
-                                                            "\",\"upstream_endpoint\":\"" +
-                                                            rig.platform.baseUrl() + "\"}}"));
+    azs_apps::durableState st(azs_apps::settings::read(
+        azs_apps::webConfig::fromText("{\"fuelweb\":{\"state_path\":\"" + dir.file() +
+                                      "\",\"upstream_endpoint\":\"" + rig.platform.baseUrl() + "\"}}")));
     ASSERT_TRUE(st.ready());
     trkState_t& rec = rig.publish(1);
     rig.publish(2, 13);

@@ -56,7 +56,7 @@ protected:
     }
     void recover()
     {
-        recovery = std::make_unique<azs_apps::orderRecovery>(svc->service().config(), durable->served());
+        recovery = std::make_unique<azs_apps::orderRecovery>(svc->settings(), durable->served());
     }
 
     pcudata::pcuControl& session()

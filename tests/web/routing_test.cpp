@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "fuelweb.h"
+#include "httpContext.h"
+#include "httpRequest.h"
 #include "requestHandler.h"
 #include "urlDispatcher.h"
 #include "webTestSupport.h"
@@ -20,31 +22,33 @@ namespace {
 
 TEST(UrlDispatcher, OptionalTrailingSlashAndWholePathMatch)
 {
+    azs_apps::httpContext ctx(std::make_unique<azs_apps::httpRequest>(), nullptr, false);
     urlDispatcher d;
     std::string hit;
-    d.assign("^/order(/?)$", [&] { hit = "order"; });
-    d.assign("", [&] { hit = "root"; });
-    EXPECT_TRUE(d.dispatch("/order"));
+    d.assign("^/order(/?)$", [&](azs_apps::httpContext&) { hit = "order"; });
+    d.assign("", [&](azs_apps::httpContext&) { hit = "root"; });
+    EXPECT_TRUE(d.dispatch("/order", ctx));
     EXPECT_EQ(hit, "order");
     hit.clear();
-    EXPECT_TRUE(d.dispatch("/order/"));
+    EXPECT_TRUE(d.dispatch("/order/", ctx));
     EXPECT_EQ(hit, "order");
-    EXPECT_FALSE(d.dispatch("/orders"));
-    EXPECT_FALSE(d.dispatch("/order//"));
-    EXPECT_FALSE(d.dispatch("/"));
-    EXPECT_TRUE(d.dispatch(""));
+    EXPECT_FALSE(d.dispatch("/orders", ctx));
+    EXPECT_FALSE(d.dispatch("/order//", ctx));
+    EXPECT_FALSE(d.dispatch("/", ctx));
+    EXPECT_TRUE(d.dispatch("", ctx));
     EXPECT_EQ(hit, "root");
 }
 
 TEST(UrlDispatcher, FirstRegisteredPatternWins)
 {
+    azs_apps::httpContext ctx(std::make_unique<azs_apps::httpRequest>(), nullptr, false);
     urlDispatcher d;
     std::string hit;
-    d.assign("^/station/prices(/?)$", [&] { hit = "prices"; });
-    d.assign("^/station.*$", [&] { hit = "any"; });
-    d.dispatch("/station/prices");
+    d.assign("^/station/prices(/?)$", [&](azs_apps::httpContext&) { hit = "prices"; });
+    d.assign("^/station.*$", [&](azs_apps::httpContext&) { hit = "any"; });
+    d.dispatch("/station/prices", ctx);
     EXPECT_EQ(hit, "prices");
-    d.dispatch("/station/config");
+    d.dispatch("/station/config", ctx);
     EXPECT_EQ(hit, "any");
 }
 
@@ -136,11 +140,10 @@ TEST(RequestContext, EarlyAnswerReachesTheClientWhileTheHandlerWorks)
     webtest::httpGet(svc.port(), "/api/fuelweb");
     {
         auto app = svc.service().apps().acquire();
-        rootOf(app).dispatcher().assign("^/slow$", [&, a = &rootOf(app)] {
-            auto ctx = a->release_context();
-            ctx->status(200);
-            ctx->out("early");
-            ctx->complete();
+        rootOf(app).dispatcher().assign("^/slow$", [&](azs_apps::httpContext& ctx) {
+            ctx.status(200);
+            ctx.out("early");
+            ctx.complete();
             while (!answered) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             handlerDone = true;
         });
@@ -160,8 +163,7 @@ TEST(RequestContext, QueryAndFormParametersAndRawBody)
     std::string seen;
     {
         auto app = svc.service().apps().acquire();
-        rootOf(app).dispatcher().assign("^/echo$", [&, a = &rootOf(app)] {
-            azs_apps::httpContext& c = a->context();
+        rootOf(app).dispatcher().assign("^/echo$", [&](azs_apps::httpContext& c) {
             seen = c.method() + "|" + c.get("q") + "|" + c.post("f") + "|" + c.rawBody();
         });
     }
@@ -182,8 +184,7 @@ TEST(RequestContext, MultipartFormFieldsAreReadAndFilePartsSkipped)
     std::string seen;
     {
         auto app = svc.service().apps().acquire();
-        rootOf(app).dispatcher().assign("^/echo$", [&, a = &rootOf(app)] {
-            azs_apps::httpContext& c = a->context();
+        rootOf(app).dispatcher().assign("^/echo$", [&](azs_apps::httpContext& c) {
             seen = c.get("f") + "|" + c.post("f") + "|" + c.post("upload");
         });
     }
@@ -204,7 +205,8 @@ TEST(RequestContext, HandlerThatThrowsGets500AndBodyOverLimitGets413)
     webtest::httpGet(svc.port(), "/api/fuelweb");
     {
         auto app = svc.service().apps().acquire();
-        rootOf(app).dispatcher().assign("^/boom$", [] { throw std::runtime_error("boom"); });
+        rootOf(app).dispatcher().assign("^/boom$",
+                                        [](azs_apps::httpContext&) { throw std::runtime_error("boom"); });
     }
     EXPECT_EQ(webtest::httpGet(svc.port(), "/api/fuelweb/boom").status, 500);
     std::string big(azs_apps::httpContext::BODY_LIMIT + 10, 'a');

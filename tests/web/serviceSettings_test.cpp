@@ -8,6 +8,7 @@
 #include "serviceSettings.h"
 #include "webConfig.h"
 #include "webService.h"
+#include "webTestSupport.h"
 
 using namespace azs_apps;
 
@@ -24,7 +25,7 @@ std::string configOf(const std::string& key, const std::string& json)
 std::string refusal(const std::string& text)
 {
     try {
-        webService svc(webConfig::fromText(text), fuelweb::make);
+        azs_apps::settings::read(webConfig::fromText(text));
     } catch (const configError& e) {
         return e.what();
     }
@@ -122,13 +123,12 @@ TEST(ServiceSettings, EdgesOfTheRangesAndAbsentKeysAreTaken)
 // One worker is a legal, if slow, service: the pool must not ask for more threads than that.
 TEST(ServiceSettings, SingleWorkerServiceRuns)
 {
-    webService svc(
-        webConfig::fromText("{\"service\":{\"ip\":\"127.0.0.1\",\"port\":0,\"worker_threads\":1}}"),
-        fuelweb::make);
-    svc.start();
-    EXPECT_NE(svc.port(), 0);
-    svc.shutdown();
-    svc.run();
+    auto svc = fuelweb::service(webtest::settingsOf(
+        webConfig::fromText("{\"service\":{\"ip\":\"127.0.0.1\",\"port\":0,\"worker_threads\":1}}")));
+    svc->start();
+    EXPECT_NE(svc->port(), 0);
+    svc->shutdown();
+    svc->run();
 }
 
 }  // namespace

@@ -79,8 +79,9 @@ protected:
     view asFuelweb(const std::string& file)
     {
         webtest::logCapture logs;
-        webService svc(webConfig::fromFile(file), fuelweb::make);
-        fuelweb app(svc);
+        auto cfg = webtest::settingsOf(webConfig::fromFile(file));
+        auto svc = fuelweb::service(cfg);
+        fuelweb app(*svc, *cfg);
         view v{app.pcu().getIpcPath(), app.pcu().sock().getHost(), app.pcu().sock().getPort(), {}};
         for (const webtest::logLine& l : logs.lines())
             if (l.source == "fuelweb" && l.prio == Poco::Message::PRIO_WARNING) v.warnings.push_back(l.text);
@@ -139,14 +140,15 @@ TEST_F(SharedKeys, GivenValuesMeanTheSameToBothPrograms)
     EXPECT_TRUE(w.warnings.empty());
 }
 
-// Every root object reads the keys, but the operator hears about a bad value once per reading of
-// the file.
+// Every root object runs with the settings, but the operator hears about a bad value once per
+// reading of the file.
 TEST_F(SharedKeys, FuelwebWarnsOncePerConfigurationRead)
 {
     webtest::logCapture logs;
-    webService svc(webConfig::fromText("{\"fuelweb\":{\"tmp_path\":1}}"), fuelweb::make);
-    fuelweb first(svc);
-    fuelweb second(svc);
+    auto cfg = webtest::settingsOf(webConfig::fromText("{\"fuelweb\":{\"tmp_path\":1}}"));
+    auto svc = fuelweb::service(cfg);
+    fuelweb first(*svc, *cfg);
+    fuelweb second(*svc, *cfg);
     size_t n = 0;
     for (const webtest::logLine& l : logs.lines())
         n += l.text.find("\"fuelweb.tmp_path\"") != std::string::npos;

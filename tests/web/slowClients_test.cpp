@@ -64,10 +64,9 @@ TEST(SlowClients, TwoHundredSlowOrSilentClientsDelayNeitherPingNorALongHandler)
     {
         azs_apps::appPool::lease app = apps.acquire();
         auto* root = static_cast<azs_apps::fuelweb*>(&*app);
-        root->dispatcher().assign("^/long$", [&, root] {
-            auto ctx = root->release_context();
-            ctx->out("early");
-            ctx->complete();
+        root->dispatcher().assign("^/long$", [&](azs_apps::httpContext& ctx) {
+            ctx.out("early");
+            ctx.complete();
             while (!release) {
                 ++ticks;
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));

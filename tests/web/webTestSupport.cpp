@@ -63,10 +63,17 @@ pcudata::trkState_t& segmentView::publish(int n, int status)
     return rec;
 }
 
+std::shared_ptr<const azs_apps::settings> settingsOf(const azs_apps::webConfig& file)
+{
+    auto cfg = std::make_shared<const azs_apps::settings>(azs_apps::settings::read(file));
+    file.logNewWarnings(Poco::Logger::get("fuelweb"));
+    return cfg;
+}
+
 runningService::runningService(const std::string& configJson)
 {
-    azs_apps::webConfig cfg = azs_apps::webConfig::fromText(configJson);
-    svc = std::make_unique<azs_apps::webService>(std::move(cfg), azs_apps::fuelweb::make);
+    cfg = settingsOf(azs_apps::webConfig::fromText(configJson));
+    svc = azs_apps::fuelweb::service(cfg);
     svc->start();
     runner = std::thread([this] { svc->run(); });
 }

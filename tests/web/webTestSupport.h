@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pocoLogCapture.h"
+#include "settings.h"
 #include "shmSegment.h"
 #include "trkState.h"
 #include "webService.h"
@@ -64,11 +65,18 @@ public:
     runningService& operator=(const runningService&) = delete;
     uint16_t port() const { return svc->port(); }
     azs_apps::webService& service() { return *svc; }
+    // The settings the service runs with, read from the configuration.
+    const azs_apps::settings& settings() const { return *cfg; }
 
 private:
+    std::shared_ptr<const azs_apps::settings> cfg;
     std::unique_ptr<azs_apps::webService> svc;
     std::thread runner;
 };
+
+// The settings of a configuration as a service cycle reads them: once, each mistyped "fuelweb" key
+// said at warning under "fuelweb".
+std::shared_ptr<const azs_apps::settings> settingsOf(const azs_apps::webConfig& file);
 
 struct httpReply {
     int status = 0;

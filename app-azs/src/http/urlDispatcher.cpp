@@ -8,11 +8,11 @@ void urlDispatcher::assign(const std::string& pattern, handler fn)
         route{std::regex(pattern, std::regex::ECMAScript | std::regex::optimize), std::move(fn)});
 }
 
-bool urlDispatcher::dispatch(const std::string& path) const
+bool urlDispatcher::dispatch(const std::string& path, httpContext& ctx) const
 {
     for (const route& r : routes) {
         if (std::regex_match(path, r.re)) {
-            r.fn();
+            r.fn(ctx);
             return true;
         }
     }

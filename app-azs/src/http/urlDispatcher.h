@@ -11,21 +11,24 @@
 
 namespace azs_apps {
 
+class httpContext;
+
 class urlDispatcher {
 public:
-    using handler = std::function<void()>;
+    // A handler is given the request it serves.
+    using handler = std::function<void(httpContext&)>;
 
     // Adds a pattern (ECMAScript regular expression matched against the whole path).
     void assign(const std::string& pattern, handler fn);
     // The same for a member handler of an endpoint object.
     template <class App>
-    void assign(const std::string& pattern, void (App::*fn)(), App* app)
+    void assign(const std::string& pattern, void (App::*fn)(httpContext&), App* app)
     {
-        assign(pattern, [app, fn] { (app->*fn)(); });
+        assign(pattern, [app, fn](httpContext& ctx) { (app->*fn)(ctx); });
     }
 
-    // Runs the handler of the first matching pattern. False when none matches.
-    bool dispatch(const std::string& path) const;
+    // Runs the handler of the first matching pattern on ctx. False when none matches.
+    bool dispatch(const std::string& path, httpContext& ctx) const;
 
     size_t size() const { return routes.size(); }
 

@@ -30,14 +30,15 @@ requestReader::settings readerSettings(const serviceSettings& svc)
 
 }  // namespace
 
-webService::webService(webConfig config, appFactory make)
-    : cfg(std::move(config)),
-      svcSettings(serviceSettings::read(cfg)),
-      scriptPath(cfg.getString("fuelweb.script", "/api/fuelweb")),
+webService::webService(serviceSettings s, std::string script, appFactory make)
+    : svcSettings(std::move(s)),
+      scriptPath(std::move(script)),
       pool([this, make] { return make(*this); }),
-      reader(readerSettings(svcSettings), [this](std::unique_ptr<httpConnection>& c) { return threads.submit(c); }),
+      reader(readerSettings(svcSettings),
+             [this](std::unique_ptr<httpConnection>& c) { return threads.submit(c); }),
       handler(*this, reader),
-      threads(static_cast<size_t>(svcSettings.workers), QUEUED_PER_WORKER * static_cast<size_t>(svcSettings.workers),
+      threads(static_cast<size_t>(svcSettings.workers),
+              QUEUED_PER_WORKER * static_cast<size_t>(svcSettings.workers),
               [this](std::unique_ptr<httpConnection> c) { handler.serve(std::move(c)); })
 {
 }

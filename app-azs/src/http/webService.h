@@ -1,12 +1,7 @@
 #pragma once
-// One life of the HTTP service: reads its settings from the configuration, listens, serves requests
-// on its own pool of worker threads through the pool of root application objects, and stops when
-// asked to. The process entry makes one object per cycle (a restart makes a new one, so the
-// configuration is read afresh).
-//
-// Its own keys ("service.*", "logging.*") are read by serviceSettings, strictly: a value that does
-// not fit stops the construction with configError. "fuelweb.script" names the path below which the
-// requests are served (default "/api/fuelweb").
+// One life of the HTTP service: listens, serves requests on its own pool of worker threads through
+// the pool of root application objects, and stops when asked to. The process entry makes one object
+// per cycle with the settings of that cycle (a restart reads the configuration afresh).
 //
 // Requests are read by one thread (requestReader) and served by the workers (workerPool) only once
 // they are complete, so clients that send slowly or nothing at all never take a worker.
@@ -25,7 +20,6 @@
 #include "requestHandler.h"
 #include "requestReader.h"
 #include "serviceSettings.h"
-#include "webConfig.h"
 #include "workerPool.h"
 
 namespace azs_apps {
@@ -38,15 +32,14 @@ public:
     // Makes the root application objects of this service life, on demand.
     using appFactory = std::function<std::unique_ptr<application>(webService&)>;
 
-    // Throws configError when a key of the service itself does not fit (see serviceSettings).
-    webService(webConfig config, appFactory make);
+    // script: the path below which the requests are served ("fuelweb.script").
+    webService(serviceSettings s, std::string script, appFactory make);
     // Stops listening, lets the requests in progress finish (their whole work, not only their
     // answers) and then releases the application objects.
     ~webService();
     webService(const webService&) = delete;
     webService& operator=(const webService&) = delete;
 
-    const webConfig& config() const { return cfg; }
     const serviceSettings& settings() const { return svcSettings; }
     const std::string& script() const { return scriptPath; }
     appPool& apps() { return pool; }
@@ -64,7 +57,6 @@ public:
     bool stopping() const { return stopRequested.load(); }
 
 private:
-    webConfig cfg;
     serviceSettings svcSettings;
     std::string scriptPath;
     appPool pool;

@@ -20,9 +20,9 @@ namespace azs_apps {
 
 class fueling : public master {
 public:
-    explicit fueling(fuelweb& root);
+    explicit fueling(const endpointContext& ctx);
 
-    void get_fueling();
+    void get_fueling(httpContext& ctx);
     std::string fueling_url() const;
 
     // The raw body as one JSON value; err 42 for an empty body, 5 when it is not one JSON text.

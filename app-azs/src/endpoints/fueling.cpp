@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "fuelweb.h"
 #include "journal.h"
 #include "orderFence.h"
 #include "orderRequest.h"
@@ -21,25 +20,24 @@ const char* const ACCEPTED = "Команда на пуск ТРК принята
 
 }  // namespace
 
-fueling::fueling(fuelweb& root) : master(root), log(Poco::Logger::get("fuelweb/fueling"))
+fueling::fueling(const endpointContext& ctx) : master(ctx), log(Poco::Logger::get("fuelweb/fueling"))
 {
-    root.dispatcher().assign("^/fueling(/?)$", &fueling::get_fueling, this);
+    route("^/fueling(/?)$", &fueling::get_fueling, this);
 }
 
 std::string fueling::fueling_url() const
 {
-    return root.get_script() + "/fueling";
+    return script() + "/fueling";
 }
 
-void fueling::get_fueling()
+void fueling::get_fueling(httpContext& ctx)
 {
-    std::shared_ptr<httpContext> ctx = release_context();
     fuelingRun run;
     Poco::JSON::Object ans;
     ans.set("msg", "Пуск ТРК");
     std::unique_ptr<watchedOrders::claim> claim;
     try {
-        readRequest(*ctx, run);
+        readRequest(ctx, run);
         findPump(run);
         // One request serves an order: a repeated one gets the same answer and does nothing.
         claim = std::make_unique<watchedOrders::claim>(run.orderId);
@@ -48,13 +46,13 @@ void fueling::get_fueling()
             // and clearing its tag first: then the order is gone, not being served.
             if (!carriesOrder(run.rec, run.orderId, 0))
                 throw ExceptionHTTP("Номер заказа на ТРК указан неверно", 400);
-            answerRepeated(*ctx, run);
+            answerRepeated(ctx, run);
             return;
         }
         openSession(run);
         registerWorkplace(run, ans);
     } catch (const ExceptionHTTP& e) {
-        refuse(*ctx, run, e);
+        refuse(ctx, run, e);
         return;
     }
     keepServed(run);
@@ -63,7 +61,7 @@ void fueling::get_fueling()
     state::journal::record(run.orderId, run.trk, state::journal::FUELING, 200,
                            ans.getValue<std::string>("msg"));
     // The platform has its answer; the order is followed to its end on this thread.
-    answer(*ctx, 200, ans, httpContext::carryOn);
+    answer(ctx, 200, ans, httpContext::carryOn);
     delivery(deliveryNeeds(), run).afterAnswer();
 }
 
@@ -255,7 +253,7 @@ void fueling::keepServed(fuelingRun& run)
 
 deliveryContext fueling::deliveryNeeds()
 {
-    return deliveryContext{pcu(), root.get_upstream(), root.get_upstream_key(), root.get_ctl_key()};
+    return deliveryContext{pcu(), cfg.platform, cfg.upstreamKey, cfg.ctlKey};
 }
 
 }  // namespace azs_apps

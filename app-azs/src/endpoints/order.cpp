@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "fuelweb.h"
 #include "journal.h"
 #include "str.h"
 #include "trkLock.h"
@@ -19,15 +18,15 @@ constexpr int32_t PRICE_UNKNOWN = 18;  // the controller knows no such product o
 
 }  // namespace
 
-order::order(fuelweb& root) : master(root), log(Poco::Logger::get(_lm))
+order::order(const endpointContext& ctx) : master(ctx), log(Poco::Logger::get(_lm))
 {
-    root.dispatcher().assign("^/order(/?)$", &order::get_order, this);
+    route("^/order(/?)$", &order::get_order, this);
 }
 
-void order::get_order()
+void order::get_order(httpContext& ctx)
 {
     run r;
-    r.ctx = release_context();
+    r.ctx = &ctx;
     const std::string apikey = r.ctx->get("apikey");
     std::string logText;  // what the log says beyond the answer
     poco_information(log, "Принят запрос на новый заказ");

@@ -3,7 +3,6 @@
 #include <Poco/Logger.h>
 
 #include "exceptions.h"
-#include "fuelweb.h"
 #include "notices.h"
 #include "str.h"
 #include "timeSource.h"
@@ -48,48 +47,47 @@ std::string queryValue(const std::string& value)
 
 }  // namespace
 
-callback::callback(fuelweb& root) : master(root)
+callback::callback(const endpointContext& ctx) : master(ctx)
 {
-    root.dispatcher().assign("^/callback/prices(/?)$", &callback::get_prices, this);
-    root.dispatcher().assign("^/callback/config(/?)$", &callback::get_config, this);
-    root.dispatcher().assign("^/callback(/?)$", &callback::default_response, this);
+    route("^/callback/prices(/?)$", &callback::get_prices, this);
+    route("^/callback/config(/?)$", &callback::get_config, this);
+    route("^/callback(/?)$", &callback::default_response, this);
 }
 
 std::string callback::url() const
 {
-    return root.get_script() + "/callback";
+    return script() + "/callback";
 }
 
-void callback::get_prices()
+void callback::get_prices(httpContext& ctx)
 {
-    serve(PRICES);
+    serve(ctx, PRICES);
 }
 
-void callback::get_config()
+void callback::get_config(httpContext& ctx)
 {
-    serve(CONFIG);
+    serve(ctx, CONFIG);
 }
 
-void callback::default_response()
+void callback::default_response(httpContext& ctx)
 {
-    context().status(503);
+    ctx.status(503);
 }
 
 // The caller learns only whether its keys were accepted; what became of the push is in the log.
-void callback::serve(const push& p)
+void callback::serve(httpContext& ctx, const push& p)
 {
     Poco::Logger& log = Poco::Logger::get(p.logger);
-    std::shared_ptr<httpContext> ctx = release_context();
-    std::string apikey = param(*ctx, "apikey");
+    std::string apikey = param(ctx, "apikey");
     poco_information(log, p.requested);
-    answerHeaders(*ctx, false);
+    answerHeaders(ctx, false);
     apiKeys keys = apiKeys::parse(apikey, apiKeys::stationOnly);
     if (checkKeys(keys, apiKeys::stationOnly) != apiKeys::ok) {
         poco_error(log, "Ошибка авторизации");
-        answer(*ctx, 401, "");
+        answer(ctx, 401, "");
         return;
     }
-    answer(*ctx, 200, "", httpContext::carryOn);
+    answer(ctx, 200, "", httpContext::carryOn);
 
     std::string json;
     if (p.doc == stationDocs::document::prices) {
@@ -114,16 +112,16 @@ int callback::_gen_block(const push& p, std::string& out)
     std::unique_ptr<pcudata::pcuControl> session;
     try {
         session = newSession();
-        stationDocs::stamp stamp{root.get_ctl_key(), pcudata::str::nowDateTime2Str()};
+        stationDocs::stamp stamp{cfg.ctlKey, pcudata::str::nowDateTime2Str()};
         session->__try_Ctl_Available(CONNECT_TRIES);
         if (!session->isConnected()) throw Exception("Ошибка подключения к контролеру управления");
-        pcudata::acfg_data cfg;
+        pcudata::acfg_data described;
         int err = 0;
-        if (stationDocs::readBlock(*session, p.doc, cfg, err) != 0)
+        if (stationDocs::readBlock(*session, p.doc, described, err) != 0)
             throw Exception("Ошибка получения данных конфигурации");
         session->close();
         session.reset();
-        out = stationDocs::build(p.doc, cfg, stamp, stationDocs::withoutHand);
+        out = stationDocs::build(p.doc, described, stamp, stationDocs::withoutHand);
         return 0;
     } catch (const Exception& e) {
         poco_error(Poco::Logger::get(p.logger), e.what());
@@ -147,7 +145,7 @@ int64_t callback::_send_prices_data(const std::string& json)
 int64_t callback::_send_data(const push& p, const std::string& json)
 {
     Poco::Logger& log = Poco::Logger::get(p.logger);
-    const std::string& endpoint = root.get_upstream_endpoint();
+    const std::string& endpoint = cfg.platform.endpoint;
     if (endpoint.empty()) {
         poco_error(log, "Не указан URL");
         return 503;
@@ -161,7 +159,7 @@ int64_t callback::_send_data(const push& p, const std::string& json)
     int64_t status = 0;
     for (int attempt = 1; attempt <= PUSH_ATTEMPTS; ++attempt) {
         if (attempt > 1) {
-            if (root.service().stopping()) {
+            if (stopping()) {
                 poco_warning(log, std::string("Отправка ") + p.what + " прервана остановкой приложения");
                 return status;
             }
@@ -189,14 +187,13 @@ int64_t callback::_send_data_block(const std::string& url, const std::string& js
             throw Exception("Ошибка инициализации даных для отправки");
         }
         upstream::postRequest req;
-        req.url =
-            url + "?apikey=" + queryValue(root.get_upstream_key()) + "," + queryValue(root.get_ctl_key());
+        req.url = url + "?apikey=" + queryValue(cfg.upstreamKey) + "," + queryValue(cfg.ctlKey);
         req.body = json;
         req.headers.assign(std::begin(HEADERS), std::end(HEADERS));
         req.timeoutSec = TRANSFER_TIMEOUT_SEC;
         log.debug("Send forward request endpoint=" + req.url + " json postdata=" + json +
                   " length=" + std::to_string(json.size()));
-        upstream::postResult r = upstream::post(req, root.get_upstream());
+        upstream::postResult r = upstream::post(req, cfg.platform);
         if (r.result == upstream::postResult::noHandle || r.result == upstream::postResult::setupFailed) {
             log.debug("Ошибка инициализации объекта ( curl_easy_init() )");
             throw Exception("Ошибка инициализации даных для отправки");

@@ -14,14 +14,14 @@ namespace azs_apps {
 
 class station : public master {
 public:
-    explicit station(fuelweb& root);
+    explicit station(const endpointContext& ctx);
 
-    void get_prices();
-    void get_config();
-    void default_response();
+    void get_prices(httpContext& ctx);
+    void get_config(httpContext& ctx);
+    void default_response(httpContext& ctx);
 
 private:
-    void serve(stationDocs::document doc, Poco::Logger& log);
+    void serve(httpContext& ctx, stationDocs::document doc, Poco::Logger& log);
     static void closeSession(std::unique_ptr<pcudata::pcuControl>& session);
 };
 

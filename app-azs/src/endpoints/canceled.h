@@ -19,9 +19,9 @@ class canceled : public master {
 public:
     static constexpr int STOP_TRIES = 5;
 
-    explicit canceled(fuelweb& root);
+    explicit canceled(const endpointContext& ctx);
 
-    void get_canceled();
+    void get_canceled(httpContext& ctx);
     std::string canceled_url() const;
 
 private:

@@ -13,9 +13,9 @@ namespace azs_apps {
 
 class ping : public master {
 public:
-    explicit ping(fuelweb& root);
+    explicit ping(const endpointContext& ctx);
 
-    void get_ping();
+    void get_ping(httpContext& ctx);
     std::string ping_url() const;
     static std::string getTrkStatusMsg(int code);
 

@@ -2,20 +2,9 @@
 
 #include "compactJson.h"
 #include "exceptions.h"
-#include "fuelweb.h"
 #include "str.h"
 
 namespace azs_apps {
-
-std::shared_ptr<httpContext> master::release_context()
-{
-    return root.release_context();
-}
-
-httpContext& master::context()
-{
-    return root.context();
-}
 
 std::string master::param(httpContext& ctx, const std::string& name)
 {
@@ -29,7 +18,7 @@ std::string master::param(httpContext& ctx, const std::string& name)
 
 apiKeys::verdict master::checkKeys(const apiKeys& keys, apiKeys::layout l) const
 {
-    return keys.check(l, root.get_upstream_key(), root.get_ctl_key());
+    return keys.check(l, cfg.upstreamKey, cfg.ctlKey);
 }
 
 void master::requireOrderKeys(const apiKeys& keys) const
@@ -84,23 +73,22 @@ std::string master::compact(const Poco::JSON::Object& body)
 
 pcudata::pcuControl& master::pcu()
 {
-    return root.pcu();
+    return proto;
 }
 
 bool master::pumpTable()
 {
-    pcudata::pcuControl& p = root.pcu();
-    return p.is_shm() || p.shmInit() == 0;
+    return proto.is_shm() || proto.shmInit() == 0;
 }
 
 std::unique_ptr<pcudata::pcuControl> master::newSession()
 {
-    return root.pcu().newSession();
+    return proto.newSession();
 }
 
 upstream::notices master::notices(const std::string& callerLogger) const
 {
-    return upstream::notices(root.get_upstream(), callerLogger);
+    return upstream::notices(cfg.platform, callerLogger);
 }
 
 }  // namespace azs_apps

@@ -14,11 +14,11 @@ namespace azs_apps {
 
 class callback : public master {
 public:
-    explicit callback(fuelweb& root);
+    explicit callback(const endpointContext& ctx);
 
-    void get_prices();
-    void get_config();
-    void default_response();
+    void get_prices(httpContext& ctx);
+    void get_config(httpContext& ctx);
+    void default_response(httpContext& ctx);
     std::string url() const;
 
     static constexpr int PUSH_ATTEMPTS = 10;
@@ -29,7 +29,7 @@ private:
     static const push PRICES;
     static const push CONFIG;
 
-    void serve(const push& p);
+    void serve(httpContext& ctx, const push& p);
 
     // The document as compact JSON into out: 0, or -1 (logged) when the controller can't give it.
     int _gen_config_block(std::string& out);

@@ -28,14 +28,14 @@ inline constexpr char _lm[] = "fuelweb/order";
 
 class order : public master {
 public:
-    explicit order(fuelweb& root);
+    explicit order(const endpointContext& ctx);
 
-    void get_order();
+    void get_order(httpContext& ctx);
 
 private:
     // One request on its way through the handler.
     struct run {
-        std::shared_ptr<httpContext> ctx;
+        httpContext* ctx = nullptr;
         Poco::JSON::Object ans;
         orderRequest req;
         apiKeys keys;

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "exceptions.h"
-#include "fuelweb.h"
 #include "orderFence.h"
 #include "pumpHolds.h"
 #include "timeSource.h"
@@ -26,30 +25,29 @@ bool stoppable(int32_t status)
 
 }  // namespace
 
-canceled::canceled(fuelweb& root) : master(root), log(Poco::Logger::get("fuelweb/canceled"))
+canceled::canceled(const endpointContext& ctx) : master(ctx), log(Poco::Logger::get("fuelweb/canceled"))
 {
-    root.dispatcher().assign("^/canceled(/?)$", &canceled::get_canceled, this);
+    route("^/canceled(/?)$", &canceled::get_canceled, this);
 }
 
 std::string canceled::canceled_url() const
 {
-    return root.get_script() + "/canceled";
+    return script() + "/canceled";
 }
 
-void canceled::get_canceled()
+void canceled::get_canceled(httpContext& ctx)
 {
-    std::shared_ptr<httpContext> ctx = release_context();
-    request req{param(*ctx, "apikey"), param(*ctx, "orderId"), param(*ctx, "reason")};
+    request req{param(ctx, "apikey"), param(ctx, "orderId"), param(ctx, "reason")};
     std::unique_ptr<pcudata::pcuControl> session;
     int code = 404;
     try {
-        code = cancel(*ctx, req, session);
+        code = cancel(ctx, req, session);
     } catch (const ExceptionHTTP& e) {
         poco_error(log, e.what());
         code = e.response_code();
     }
-    ctx->status(code);
-    ctx->complete(httpContext::done);
+    ctx.status(code);
+    ctx.complete(httpContext::done);
     if (session) session->close();
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 // Base of the endpoint applications (ping, station, order, fueling, canceled, callback) and their
-// toolkit. An endpoint object belongs to one root application object and reaches through it the
-// configuration values, the prototype controller session, the URL dispatcher and the request
-// being served; what every endpoint does with a request (read parameters and keys, answer in
-// JSON, open a controller session of its own) is written here once.
+// toolkit. An endpoint object belongs to one root application object, which gives it at
+// construction what it may use: the service's settings, the prototype controller session (the
+// controller's settings and the pump table) and the URL dispatcher its handlers register on. A
+// handler is given the request it serves. What every endpoint does with a request (read parameters
+// and keys, answer in JSON, open a controller session of its own) is written here once.
 #include <Poco/JSON/Object.h>
 
 #include <memory>
@@ -13,26 +14,42 @@
 #include "httpContext.h"
 #include "notices.h"
 #include "pcuControl.h"
+#include "settings.h"
+#include "urlDispatcher.h"
+#include "webService.h"
 
 namespace azs_apps {
 
-class fuelweb;
+// What an endpoint is given.
+struct endpointContext {
+    const settings& cfg;
+    pcudata::pcuControl& prototype;  // settings and the pump table, never commands
+    urlDispatcher& dispatcher;
+    const webService& service;  // whether it is stopping
+};
 
 class master {
 public:
-    explicit master(fuelweb& root) : root(root) {}
+    explicit master(const endpointContext& ctx)
+        : cfg(ctx.cfg), proto(ctx.prototype), urls(ctx.dispatcher), service(ctx.service)
+    {
+    }
     virtual ~master() = default;
     master(const master&) = delete;
     master& operator=(const master&) = delete;
 
 protected:
-    fuelweb& root;
-
-    // Takes the request being served away from the root application: the handler answers and
-    // completes it itself and holds it until it returns.
-    std::shared_ptr<httpContext> release_context();
-    // The request being served, left with the root (the service completes it after the handler).
-    httpContext& context();
+    const settings& cfg;
+    // The service's root below which the endpoints are reached ("fuelweb.script").
+    const std::string& script() const { return cfg.script; }
+    // The service of this cycle is stopping: work that goes on after an answer may end early.
+    bool stopping() const { return service.stopping(); }
+    // Registers a handler of this endpoint.
+    template <class App>
+    void route(const std::string& pattern, void (App::*fn)(httpContext&), App* app)
+    {
+        urls.assign(pattern, fn, app);
+    }
 
     // --- request ---------------------------------------------------------------------------
     // Query-string value; for a POST a non-empty form field of the same name replaces it.
@@ -70,6 +87,11 @@ protected:
     // --- the platform ----------------------------------------------------------------------
     // The notices to the platform; their retrying forms log under callerLogger.
     upstream::notices notices(const std::string& callerLogger) const;
+
+private:
+    pcudata::pcuControl& proto;
+    urlDispatcher& urls;
+    const webService& service;
 };
 
 }  // namespace azs_apps

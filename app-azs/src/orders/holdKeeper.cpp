@@ -1,8 +1,5 @@
 #include "holdKeeper.h"
 
-#include "controllerSettings.h"
-#include "durableState.h"
-#include "fuelweb.h"
 #include "journal.h"
 #include "operatorRequests.h"
 #include "orderFence.h"
@@ -36,16 +33,16 @@ std::string onPump(int n)
 
 }  // namespace
 
-holdKeeper::holdKeeper(const webConfig& cfg, std::shared_ptr<state::pumpHolds> holds)
+holdKeeper::holdKeeper(const settings& cfg, std::shared_ptr<state::pumpHolds> holds)
     : holds(std::move(holds)),
-      platform(fuelweb::upstreamOf(cfg)),
-      serverKey(cfg.getString("fuelweb.upstream_key", "")),
-      stationKey(cfg.getString("fuelweb.ctl_key", "")),
+      platform(cfg.platform),
+      serverKey(cfg.upstreamKey),
+      stationKey(cfg.ctlKey),
       log(Poco::Logger::get("fuelweb/holds"))
 {
-    readControllerSettings(cfg, pcu);
+    cfg.controller.applyTo(pcu);
     std::string error;
-    const std::string path = cfg.getString("fuelweb.state_path", durableState::DEFAULT_PATH);
+    const std::string& path = cfg.statePath;
     db = state::stateDb::open(path, state::stateDb::update, state::stateDb::normal, error);
     // The service has said why at error already; this says what it costs here.
     if (!db) {

@@ -1,7 +1,6 @@
 #include "ping.h"
 
 #include "exceptions.h"
-#include "fuelweb.h"
 #include "str.h"
 #include "timeSource.h"
 #include "trkLock.h"
@@ -24,14 +23,14 @@ bool postpayInfo(int status)
 
 }  // namespace
 
-ping::ping(fuelweb& root) : master(root), log(Poco::Logger::get("fuelweb/ping"))
+ping::ping(const endpointContext& ctx) : master(ctx), log(Poco::Logger::get("fuelweb/ping"))
 {
-    root.dispatcher().assign("^/ping(/?)$", &ping::get_ping, this);
+    route("^/ping(/?)$", &ping::get_ping, this);
 }
 
 std::string ping::ping_url() const
 {
-    return root.get_script() + "/ping";
+    return script() + "/ping";
 }
 
 std::string ping::getTrkStatusMsg(int code)
@@ -39,11 +38,10 @@ std::string ping::getTrkStatusMsg(int code)
     return pcudata::trkStatusText(code);
 }
 
-void ping::get_ping()
+void ping::get_ping(httpContext& ctx)
 {
-    std::shared_ptr<httpContext> ctx = release_context();
-    answerHeaders(*ctx);
-    request req = readRequest(*ctx);
+    answerHeaders(ctx);
+    request req = readRequest(ctx);
     try {
         if (req.columnId.empty()) throw ExceptionHTTP("Не задан номер ТРК", 400);
         checkKeys(req.apikey);
@@ -58,10 +56,10 @@ void ping::get_ping()
         applyLockCommand(rec, req);
         if (peek(rec->blocked) != 0) ans.set("blocked", peek(rec->blocked));
         int code = fillAnswer(ans, rec, status);
-        answer(*ctx, code, ans);
+        answer(ctx, code, ans);
     } catch (const ExceptionHTTP& e) {
         poco_error(log, e.what());
-        answer(*ctx, e.response_code(), "");
+        answer(ctx, e.response_code(), "");
     }
 }
 

@@ -34,8 +34,8 @@
 #include "notices.h"
 #include "pcuControl.h"
 #include "pumpHolds.h"
+#include "settings.h"
 #include "stateDb.h"
-#include "webConfig.h"
 
 namespace azs_apps {
 
@@ -52,7 +52,7 @@ public:
     static constexpr const char* BY_OPERATOR = "Отмена заказа оператором АЗС";
 
     // holds: those of the cycle (never null in the service). Makes its first look, then runs.
-    holdKeeper(const webConfig& cfg, std::shared_ptr<state::pumpHolds> holds);
+    holdKeeper(const settings& cfg, std::shared_ptr<state::pumpHolds> holds);
     // Stops the looks; waits for the cancellations it is still sending (a stop hands them over).
     ~holdKeeper();
     holdKeeper(const holdKeeper&) = delete;
