@@ -89,6 +89,16 @@ void FuelingStation::fillUp(const order& o)
     pcu.hangNozzle(o.trk);
 }
 
+void FuelingStation::deliveredAtThePump(int trk, int64_t ml)
+{
+    ASSERT_EQ(pcu.startLocalDelivery(trk, 92, ml), 1);
+    ASSERT_TRUE(waitStatus(trk, 6));
+    pcu.liftNozzle(trk);
+    ASSERT_TRUE(waitStatus(trk, 9));
+    pcu.hangNozzle(trk);
+    ASSERT_TRUE(waitStatus(trk, 11));
+}
+
 void FuelingStation::cutAfter(const std::string& cmd)
 {
     const size_t before = pcu.receivedCommands(cmd).size();

@@ -53,6 +53,8 @@ protected:
 
     // The order's pump started: the driver fills up to the preset and hangs up.
     void fillUp(const order& o);
+    // A delivery of ml made at the pump itself (product 92), waiting for its payment at the till.
+    void deliveredAtThePump(int trk, int64_t ml = 3000);
     // The command goes through to the controller, and the connection is cut before its answer.
     void cutAfter(const std::string& cmd);
 

@@ -56,12 +56,7 @@ protected:
     // Pump trk waits for the payment of a delivery made at the pump, locked by our workplace.
     void lockedForNobody(int trk)
     {
-        ASSERT_EQ(pcu.startLocalDelivery(trk, 92, 3000), 1);
-        ASSERT_TRUE(waitStatus(trk, 6));
-        pcu.liftNozzle(trk);
-        ASSERT_TRUE(waitStatus(trk, 9));
-        pcu.hangNozzle(trk);
-        ASSERT_TRUE(waitStatus(trk, 11));
+        deliveredAtThePump(trk);
         pcudata::pcuControl ours("127.0.0.1", static_cast<unsigned>(pcu.ctlPort()));
         pcudata::cntlMsgResult res;
         int err = 0;

@@ -46,16 +46,6 @@ protected:
         int err = 0;
         return cmd(*s, res, err);
     }
-    // A delivery made at the pump and waiting for its payment at the till.
-    void unpaidDelivery(int trk)
-    {
-        ASSERT_EQ(pcu.startLocalDelivery(trk, 92, 3000), 1);
-        ASSERT_TRUE(waitStatus(trk, 6));
-        pcu.liftNozzle(trk);
-        ASSERT_TRUE(waitStatus(trk, 9));
-        pcu.hangNozzle(trk);
-        ASSERT_TRUE(waitStatus(trk, 11));
-    }
     std::vector<std::string> pumpCommands(const std::string& cmd, int trk) const
     {
         std::vector<std::string> out;
@@ -119,8 +109,8 @@ TEST_F(HoldKeeper, HoldsLeftByAKilledProcessAreGivenBackAtTheFirstLook)
     // Pump 1 reserved for our workplace; pump 2 waits for payment locked by us; pump 4 idle;
     // pump 3 locked by us for an order whose completion is in the outbox.
     ASSERT_EQ(command(20, [](auto& s, auto& r, int& e) { return s.reserve_trk(1, r, e, 92, -1); }), 1);
-    unpaidDelivery(2);
-    unpaidDelivery(3);
+    deliveredAtThePump(2);
+    deliveredAtThePump(3);
     ASSERT_EQ(command(20, [](auto& s, auto& r, int& e) { return s.LockPayment(2, "P-2", r, e, 1); }), 1);
     ASSERT_EQ(command(20, [](auto& s, auto& r, int& e) { return s.LockPayment(3, "P-3", r, e, 1); }), 1);
     ASSERT_TRUE(waitRecord(3, [](const pcudata::trkState_t& r) { return peek(r.lockType) == 1; }));
@@ -187,7 +177,7 @@ TEST_F(HoldKeeper, OperatorReleaseIsCarriedOutOrRefused)
 {
     begin();
     keep();
-    unpaidDelivery(3);
+    deliveredAtThePump(3);
     ASSERT_EQ(command(20, [](auto& s, auto& r, int& e) { return s.LockPayment(3, "", r, e, 1); }), 1);
     order served;
     served.trk = 1;
