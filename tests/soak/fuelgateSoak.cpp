@@ -57,9 +57,9 @@ void printSummary(const soakOptions& opt, double ran, double settling, const ver
                 opt.seed, ran, settling, opt.pumps, opt.customers);
     std::printf(
         "soak: orders placed %d: reserved %d, refused %d, unanswered %d; started %d (/fueling refused %d, "
-        "unanswered %d); completed %d, cancelled %d\n",
+        "unanswered %d); completed %d, cancelled %d; post-paid %d (completed %d)\n",
         v.placed, v.reserved, v.refused, v.unknownPlacement, v.started, v.fuelingRefused, v.fuelingUnknown,
-        v.completed, v.cancelled);
+        v.completed, v.cancelled, v.postPaid, v.postPaidCompleted);
     std::printf(
         "soak: faults: fuelweb kills %d (%d right after a controller command), fuelweb reloads %d, daemon "
         "kills "

@@ -179,6 +179,7 @@ verdict judge(const std::vector<soakOrder>& orders, soakStation& station, const 
         ++v.placed;
         v.cancelsSent += o.cancelsSent;
         if (o.placed == placement::reserved) ++v.reserved;
+        if (o.postPay) ++v.postPaid;
         if (o.placed == placement::refused) {
             ++v.refused;
             ++v.refusals["/order " + std::to_string(o.orderStatus) + " " + o.orderMsg];
@@ -211,6 +212,7 @@ verdict judge(const std::vector<soakOrder>& orders, soakStation& station, const 
             const platformNotice& n = took.front();
             if (n.path == "/completed") {
                 ++v.completed;
+                if (o.postPay) ++v.postPaidCompleted;
                 const double litre = std::atof(field(n, "litre").c_str());
                 const bool ownTransaction = field(n, "extendedOrderId") == std::to_string(o.trannum);
                 const bool ownLitres = ml > 0 && std::fabs(litre * 1000.0 - static_cast<double>(ml)) <= 5.0;

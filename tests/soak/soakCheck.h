@@ -19,6 +19,7 @@ struct verdict {
     int placed = 0, reserved = 0, refused = 0, unknownPlacement = 0;
     int started = 0, fuelingRefused = 0, fuelingUnknown = 0;
     int completed = 0, cancelled = 0;
+    int postPaid = 0, postPaidCompleted = 0;  // orders paying a delivery made at the pump first
     int cancelsSent = 0;
     int refusedAttempts = 0;  // notice attempts that the platform refused
     int lost = 0, duplicated = 0, wrongLitres = 0, unexpected = 0, pumpsHeld = 0;
