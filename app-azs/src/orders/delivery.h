@@ -78,8 +78,10 @@ private:
     int64_t seenVolume = -2;
     time_t lastProgress = 0;
     time_t lastStallWarn = 0;
-    double lastOwnLitres = 0.0;  // delivered while the pump served this order
-    time_t staleSince = 0;       // the pump table has been stale since then; 0: it is fresh
+    double lastOwnLitres = 0.0;   // delivered while the pump served this order
+    time_t staleSince = 0;        // the pump table has been stale since then; 0: it is fresh
+    time_t timeoutStopAt = 0;     // when the start timeout's stop went out
+    bool timeoutPending = false;  // stopped at the timeout, the outcome waits for a renewed table
 
     // --- the road after the answer (delivery.cpp) ----------------------------------------------
     int32_t waitForStatus() const;
@@ -102,6 +104,7 @@ private:
     bool startTimedOut(time_t timeout) const;
     void reservedOnly();
     void stopAfterTimeout();
+    void judgeTimeoutStop();
     void endOfDelivery();
     void sendVolume();
     void sendMessage();
@@ -149,6 +152,7 @@ private:
                         double volume);
     void noteEnd(const state::finalNotice& n);
     bool intendPaymentLock();
+    void givePaymentBack();
     void endTaken();
     std::unique_ptr<state::holdIntent> paymentIntent;  // the payment lock this order takes
 };

@@ -87,13 +87,21 @@ bool delivery::deliveryMatches() const
            ordered + millilitres(prototype.get_overfill_order()) >= delivered && delivered >= lower;
 }
 
+// Tried again on a new connection when the session's one is gone, as the completion's lock is.
 bool delivery::lockForSettlement()
 {
     if (prototype.getPcuDrvVer() <= 1) return true;
     if (!intendPaymentLock()) return false;
-    if (payLock._pmt_lock_ptr(run.session, run.rec, run.orderId, 1, run.res) != 1) return false;
-    paymentIntent->held();
-    return lockShownForUs(true);
+    for (int pass = 0; pass < LOCK_PASSES; ++pass) {
+        if (pass > 0) pauseUs(SECOND_US);
+        if (!run.connected()) continue;
+        const int r = payLock._pmt_lock_ptr(run.session, run.rec, run.orderId, 1, run.res);
+        if (r > 1) return false;  // refused by the controller; 0 and -1: no connection
+        if (r != 1) continue;
+        paymentIntent->held();
+        return lockShownForUs(true);
+    }
+    return false;
 }
 
 // First the payment kind of the order, then the receipt. True once the receipt is printed.
@@ -124,7 +132,31 @@ void delivery::cancelBeforeWatch()
         if (run.stop() && run.testLock() && run.release()) break;
         pauseUs(SECOND_US / 2);
     }
+    givePaymentBack();
     endCancelled();
+}
+
+// A cancelled order pays for nothing: a payment lock our workplace holds for it (a post-payment
+// order's, or one this delivery took) is reset, so that the till can take the payment. Left alone
+// when the pump has moved on to another order.
+void delivery::givePaymentBack()
+{
+    if (run.moved || prototype.getPcuDrvVer() <= 1) return;
+    state::pumpHold hold;
+    const std::shared_ptr<state::pumpHolds> holds = state::pumpHolds::current();
+    const bool heldForOrder = holds && holds->find(run.orderId, state::holdKind::payment, hold);
+    if (!heldForOrder && !ownPaymentLock()) return;
+    for (int pass = 0; pass < LOCK_PASSES; ++pass) {
+        if (pass > 0) pauseUs(SECOND_US);
+        if (!run.connected() || !run.mayAct()) continue;
+        if (payLock._pmt_lock_ptr(run.session, run.rec, run.orderId, 0, run.res) != 1) continue;
+        poco_warning(log, "Блокировка оплаты ТРК " + std::to_string(run.trk) + " снята: заказ '" +
+                              run.orderId + "' отменяется, оплату примет касса");
+        if (paymentIntent) paymentIntent->givenBack();
+        return;
+    }
+    poco_error(log, "Не удалось снять блокировку оплаты ТРК " + std::to_string(run.trk) + " (заказ '" +
+                        run.orderId + "'): требуется проверка оператором");
 }
 
 // --- completion --------------------------------------------------------------------------------
@@ -140,6 +172,11 @@ void delivery::complete()
     std::string trannum = std::to_string(peek(run.rec->trannum));
     noteCompletion(completionKey, trannum, date, volume);
     bool locked = lockForCompletion();
+    // Another order's hold on the pump: the delivery is not this order's to settle.
+    if (run.moved) {
+        endTaken();
+        return;
+    }
     if (locked || run.res.tcod == "UNKNOWN") printReceipt();
     if (!run.settledAtStart) overfillLock();
     endCompleted(completionKey, trannum, date, volume);
@@ -233,6 +270,7 @@ void delivery::cancelAfterWatch()
         settleDeliveredAnyway();
         return;
     }
+    givePaymentBack();
     endCancelled();
 }
 

@@ -71,6 +71,10 @@ void delivery::pass()
     noteProgress(status);
     now = pcudata::timeSrc().now();
     if (!tableSeen()) return;
+    if (timeoutPending) {
+        judgeTimeoutStop();
+        if (timeoutPending || done) return;
+    }
     if (status < 1 || status == st::EMERGENCY_DELIVERY) return;
     if (st::flowing(status)) {
         flowing(status);
@@ -167,6 +171,7 @@ void delivery::stopAfterTimeout()
                            std::to_string(now - startRef) + " с от заказа");
     run.reason = START_TIMEOUT;  // goes with the cancellation, never to the driver
     run.msgPending = false;
+    timeoutStopAt = pcudata::timeSrc().now();
     for (int pass = 0; pass < TIMEOUT_STOP_PASSES && !run.moved; ++pass) {
         if (!run.connected()) {
             pauseUs(SECOND_US);
@@ -183,6 +188,36 @@ void delivery::stopAfterTimeout()
         pauseUs(SECOND_US);
     }
     pauseUs(SECOND_US / 2);
+    judgeTimeoutStop();
+}
+
+// What the pump shows after the timeout's stop decides, read from a table the monitor has renewed
+// since the stop went out: a table it no longer renews (a daemon killed, frozen) may show the pump
+// waiting for the nozzle while the driver has lifted it and fuel flows. A pump that shows fuel for
+// the order (delivering, paused, ended, stopped, waiting for settlement) is watched on to its
+// completion; any other is given back and the order cancelled. Until the table is renewed the watch
+// goes on as for a lost link, and decides then.
+void delivery::judgeTimeoutStop()
+{
+    if (prototype.tableTime() <= timeoutStopAt) {
+        if (!timeoutPending) {
+            poco_warning(log, "ТРК " + std::to_string(run.trk) +
+                                  " остановлена по таймауту пуска, но таблица " +
+                                  "состояния ТРК не обновлялась после остановки: решение по заказу '" +
+                                  run.orderId + "' ожидает ее обновления");
+        }
+        timeoutPending = true;
+        return;
+    }
+    timeoutPending = false;
+    const int32_t status = run.status();
+    if (st::flowing(status) || status == st::STOPPED || status == st::NEED_PAY) {
+        poco_warning(log, "ТРК " + std::to_string(run.trk) + " отпускала топливо к таймауту пуска (статус " +
+                              std::to_string(status) + "): заказ '" + run.orderId + "' не отменяется");
+        started = true;
+        run.reason.clear();
+        return;
+    }
     run.runState = fuelingRun::cancelOrder;
     done = true;
 }

@@ -96,6 +96,8 @@ public:
     // False while the table is stale (or not attached). The first reader that finds it stale, and
     // the first that finds it fresh again, says so in the log.
     bool tableFresh();
+    // dataTime of the table (seconds since the epoch; 0: the monitor is gone or not attached).
+    int64_t tableTime();
     // The pump's status as the web side may act on it: 0 (no link with the controller) while the
     // table is stale, else the record's status. -1 for a null record.
     int32_t statusOf(const trkState_t* rec);

@@ -115,6 +115,12 @@ bool pcuControl::tableFresh()
     return !stale;
 }
 
+int64_t pcuControl::tableTime()
+{
+    pcuStatus_t* status = getPcuStatus();
+    return status == nullptr ? 0 : peek(status->dataTime);
+}
+
 int32_t pcuControl::statusOf(const trkState_t* rec)
 {
     if (rec == nullptr) return TRK_STATUS_UNKNOWN;

@@ -115,7 +115,9 @@ bool pumpHolds::blocked(const pumpHold& h) const
         const pumpHold& other = e.second;
         if (other.pump != h.pump) continue;
         if (other.orderId != h.orderId) return true;
-        if (other.kind == h.kind && other.stage == INTENT) return true;
+        // The same order taking the same kind twice at once; an intent it left as an orphan (its
+        // process ended) does not stand in the way of the order's new owner.
+        if (other.kind == h.kind && other.stage == INTENT && !other.orphan) return true;
     }
     return false;
 }
