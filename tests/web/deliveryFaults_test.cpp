@@ -87,11 +87,12 @@ TEST_F(DeliveryFaults, SettlementLockOnACutConnectionIsTriedAgain)
     EXPECT_TRUE(pcu.waitFor([&] { return pcu.status(2) == 3 && pcu.lockType(2) == 0; }, WAIT_MS));
 }
 
-// A post-payment order that ends cancelled (its settlement refused, or the pump table stale when
-// /fueling comes) gives back the payment lock it holds: the till takes the payment, once.
+// A post-payment order that ends cancelled (its settlement refused, or the pump table stale from
+// its /fueling to its start timeout) gives back the payment lock it holds: the till takes the
+// payment, once.
 TEST_F(DeliveryFaults, CancelledPostPaymentOrderGivesThePaymentBackToTheTill)
 {
-    start();
+    start(5);
     struct row {
         const char* what;
         std::function<void()> fault;
@@ -116,6 +117,24 @@ TEST_F(DeliveryFaults, CancelledPostPaymentOrderGivesThePaymentBackToTheTill)
         EXPECT_EQ(pcu.status(trk), 3);
         ++trk;
     }
+}
+
+// The monitor restarts while /fueling of a post-payment order comes: the decision waits for the
+// table, and the delivery is settled and completed, not cancelled for want of a link.
+TEST_F(DeliveryFaults, PostPaymentOrderWaitsForTheTableToBeRenewed)
+{
+    start();
+    order o = postPaid(2);
+    follower.reset();
+    ASSERT_EQ(fueling(o).status, 200);
+    clock.sleepUs(10 * 1000000);
+    EXPECT_TRUE(notices("/canceled", o.id).empty()) << "cancelled while the table was stale";
+    followController();
+    std::vector<sim::platformRequest> f = finals(o.id);
+    ASSERT_EQ(f.size(), 1u);
+    EXPECT_EQ(f[0].path, "/completed");
+    EXPECT_EQ(field(f[0], "litre"), "5.00");
+    EXPECT_TRUE(pcu.waitFor([&] { return pcu.status(2) == 3 && pcu.lockType(2) == 0; }, WAIT_MS));
 }
 
 }  // namespace

@@ -73,6 +73,7 @@ void delivery::afterAnswer()
         endTaken();
         return;
     }
+    waitForFreshTable();
     decide(waitForStatus());
     run.extDate = upstream::notices::_makeExtDate(0);
     run.pmt = prototype.get_paymnt(run.contract);
@@ -96,6 +97,21 @@ void delivery::afterDecision()
 }
 
 // --- what the pump shows decides ------------------------------------------------------------------
+
+// A pump table the monitor does not renew shows every pump out of reach, though the controller may
+// serve it well (the monitor daemon restarting, say): the decision waits for the table, up to the
+// order's start timeout (120 s when there is none), and is taken on what it shows then.
+void delivery::waitForFreshTable()
+{
+    if (prototype.tableFresh()) return;
+    poco_warning(log, "Таблица состояния ТРК устарела: решение по заказу '" + run.orderId + "' на ТРК " +
+                          std::to_string(run.trk) + " ожидает ее обновления");
+    pcudata::timeSource& clock = pcudata::timeSrc();
+    const time_t timeout =
+        prototype.get_order_timeout() > 0 ? prototype.get_order_timeout() : RESERVED_TIMEOUT_SEC;
+    const time_t until = clock.now() + timeout;
+    while (!prototype.tableFresh() && clock.now() < until) pauseUs(SECOND_US);
+}
 
 // The first valid status; a pump that waits for payment is looked at again a second later, since
 // a settlement in progress at a till ends that state shortly. -1 when none shows.

@@ -84,6 +84,7 @@ private:
     bool timeoutPending = false;  // stopped at the timeout, the outcome waits for a renewed table
 
     // --- the road after the answer (delivery.cpp) ----------------------------------------------
+    void waitForFreshTable();
     int32_t waitForStatus() const;
     void decide(int32_t status);
     void decideResumed(int32_t status);
