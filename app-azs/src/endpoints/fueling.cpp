@@ -40,7 +40,7 @@ void fueling::get_fueling(httpContext& ctx)
         readRequest(ctx, run);
         findPump(run);
         // One request serves an order: a repeated one gets the same answer and does nothing.
-        claim = std::make_unique<watchedOrders::claim>(run.orderId);
+        claim = claimOf(run.orderId);
         if (!claim->held()) {
             // The keeper of the holds ends a reservation that waited too long by taking its claim
             // and clearing its tag first: then the order is gone, not being served.
@@ -73,6 +73,18 @@ jsonBody fueling::from_raw_post_data(const std::string& raw, int& err)
 }
 
 // --- before the answer -------------------------------------------------------------------------
+
+// The keeper of the holds takes an order's claim for a moment when it looks at its tag: the claim
+// is asked for a few times before the order counts as served by another request.
+std::unique_ptr<watchedOrders::claim> fueling::claimOf(const std::string& orderId)
+{
+    auto claim = std::make_unique<watchedOrders::claim>(orderId);
+    for (int look = 1; look < CLAIM_LOOKS && !claim->held(); ++look) {
+        pcudata::pauseUs(CLAIM_LOOK_GAP_US);
+        claim = std::make_unique<watchedOrders::claim>(orderId);
+    }
+    return claim;
+}
 
 void fueling::readRequest(httpContext& ctx, fuelingRun& run)
 {

@@ -15,6 +15,7 @@
 #include "jsonBody.h"
 #include "master.h"
 #include "servedOrders.h"
+#include "watchedOrders.h"
 
 namespace azs_apps {
 
@@ -38,6 +39,9 @@ private:
     Poco::Logger& log;
 
     // --- before the answer -------------------------------------------------------------------
+    static constexpr int CLAIM_LOOKS = 5;
+    static constexpr int64_t CLAIM_LOOK_GAP_US = 50000;
+    static std::unique_ptr<watchedOrders::claim> claimOf(const std::string& orderId);
     void readRequest(httpContext& ctx, fuelingRun& run);
     void checkKeys(fuelingRun& run);
     void findPump(fuelingRun& run);

@@ -287,6 +287,7 @@ void holdKeeper::lookForUnexplained(time_t now)
         if (now - it->second < IDLE_GRACE_SEC) continue;
         state::pumpHold h;
         h.pump = n;
+        h.orderId = "#ТРК-" + std::to_string(n);  // journaled under the pump, as the operator's release is
         if (giveBack(h, "резерв нашего рабочего места без заказа")) unexplained.erase(n);
     }
 }
