@@ -1,6 +1,9 @@
 // Deliveries that meet a fault at the wrong moment, against the simulated controller and the monitor
 // loop: a pump table the monitor no longer renews when the start timeout comes, and the payment
 // lock of a post-payment order when its settlement can't go through.
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "fuelingStation.h"
@@ -46,7 +49,7 @@ protected:
 // The daemon is killed while the order waits for the nozzle: its last dataTime stays, so for up to
 // 30 s the table shows the pump waiting while the driver lifts the nozzle and fuel flows. The start
 // timeout's stop then leaves fuel on the pump: the order is watched on and completed with it once
-// the table is renewed, not cancelled.
+// the table is renewed (and the pump's record with it), not cancelled.
 TEST_F(DeliveryFaults, StartTimeoutOnATableNobodyRenewsIsDecidedWhenItIsRenewed)
 {
     start(5);
@@ -62,6 +65,11 @@ TEST_F(DeliveryFaults, StartTimeoutOnATableNobodyRenewsIsDecidedWhenItIsRenewed)
     clock.sleepUs(40 * 1000000);
     EXPECT_TRUE(notices("/canceled", o.id).empty()) << "cancelled on a frozen table";
 
+    // A daemon started again renews the table's time before the lines of its new connection have
+    // rewritten the pump's record, which for a moment still shows the pump waiting.
+    pcudata::poke(controller().dataTime, static_cast<int64_t>(clock.now()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(1000 / SPEED)));
+    EXPECT_TRUE(notices("/canceled", o.id).empty()) << "cancelled on a record not yet rewritten";
     followController();
     pcu.hangNozzle(1);
     std::vector<sim::platformRequest> f = finals(o.id);

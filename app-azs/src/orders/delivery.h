@@ -82,6 +82,7 @@ private:
     time_t staleSince = 0;        // the pump table has been stale since then; 0: it is fresh
     time_t timeoutStopAt = 0;     // when the start timeout's stop went out
     bool timeoutPending = false;  // stopped at the timeout, the outcome waits for a renewed table
+    int64_t renewedAt = 0;        // table time first seen renewed after that stop
 
     // --- the road after the answer (delivery.cpp) ----------------------------------------------
     void waitForFreshTable();

@@ -19,6 +19,9 @@ using pcudata::SECOND_US;
 constexpr time_t DELIVERY_MSG_GAP_SEC = 3;
 constexpr time_t NOZZLE_MSG_GAP_SEC = 2;
 constexpr int TIMEOUT_STOP_PASSES = 10;
+// How long a pump may still show itself waiting for the nozzle on a table renewed after the
+// timeout's stop before that is taken as its state (see judgeTimeoutStop).
+constexpr int64_t RENEWED_TABLE_SETTLE_SEC = 3;
 
 const char* const PAUSED_MSG = "Пауза в отпуске топлива (возможно продолжение)";
 const char* const ENDED_MSG = "Заправка окончена, получение данных от ТРК";
@@ -172,6 +175,7 @@ void delivery::stopAfterTimeout()
     run.reason = START_TIMEOUT;  // goes with the cancellation, never to the driver
     run.msgPending = false;
     timeoutStopAt = pcudata::timeSrc().now();
+    renewedAt = 0;
     for (int pass = 0; pass < TIMEOUT_STOP_PASSES && !run.moved; ++pass) {
         if (!run.connected()) {
             pauseUs(SECOND_US);
@@ -209,8 +213,18 @@ void delivery::judgeTimeoutStop()
         timeoutPending = true;
         return;
     }
-    timeoutPending = false;
     const int32_t status = run.status();
+    // A monitor that has just reconnected renews the table's time before the first lines of the
+    // new connection have rewritten the pump's record: for a moment the record still shows what
+    // the pump did before the daemon went away (waiting for the nozzle). A stopped pump does not
+    // go on waiting, so that status is believed only once it has lasted a few seconds of renewed
+    // table.
+    if (renewedAt == 0) renewedAt = prototype.tableTime();
+    if (st::ready(status) && prototype.tableTime() - renewedAt < RENEWED_TABLE_SETTLE_SEC) {
+        timeoutPending = true;
+        return;
+    }
+    timeoutPending = false;
     if (st::flowing(status) || status == st::STOPPED || status == st::NEED_PAY) {
         poco_warning(log, "ТРК " + std::to_string(run.trk) + " отпускала топливо к таймауту пуска (статус " +
                               std::to_string(status) + "): заказ '" + run.orderId + "' не отменяется");
