@@ -392,10 +392,13 @@ cancelClass classifyCancel(const std::string& reason)
     if (startsWith(reason, "Отмена заказа по таймауту")) return cancelClass::timeout;
     if (startsWith(reason, "Произошел сброс ТРК")) return cancelClass::reset;
     if (startsWith(reason, "Нулевой объем отпуска")) return cancelClass::zeroVolume;
-    if (startsWith(reason, "Ошибка пуска ТРК")) return cancelClass::startFailed;
+    if (startsWith(reason, "Ошибка пуска ТРК") || startsWith(reason, "Ошибка подключения к ТРК"))
+        return cancelClass::startFailed;
+    if (startsWith(reason, "Нет связи с ТРК")) return cancelClass::link;
     if (startsWith(reason, "Отмена оплаты заказа") ||
         startsWith(reason, "Отмена заказа (Не удалось провести оплату"))
         return cancelClass::payment;
+    if (startsWith(reason, "Отмена заказа оператором")) return cancelClass::byOperator;
     return cancelClass::other;
 }
 
@@ -412,6 +415,10 @@ const char* cancelClassName(cancelClass c)
             return "start_failed";
         case cancelClass::payment:
             return "payment";
+        case cancelClass::link:
+            return "link";
+        case cancelClass::byOperator:
+            return "operator";
         default:
             return "other";
     }

@@ -34,13 +34,16 @@ enum class cancelClass {
     timeout,      // the nozzle was not lifted in time
     reset,        // the pump went back to idle (or moved on to another delivery)
     zeroVolume,   // the pump was lifted and hung up without fuel
-    startFailed,  // the controller did not start the pump
+    startFailed,  // the controller did not start the pump (or refused the workplace)
+    link,         // the controller could not be reached when the pump was to start
     payment,      // the delivery's payment could not be taken for the order
+    byOperator,   // the station's operator cancelled it
     other,
 };
 // The class of a cancellation reason as sent in the platform's /canceled notice.
 cancelClass classifyCancel(const std::string& reason);
-// Its label value ("timeout", "reset", "zero_volume", "start_failed", "payment", "other").
+// Its label value ("timeout", "reset", "zero_volume", "start_failed", "link", "payment", "operator",
+// "other").
 const char* cancelClassName(cancelClass c);
 
 void orderCompleted();
