@@ -109,10 +109,12 @@ struct registry {
     cell logDropped;
 };
 
+// Never destroyed: threads that outlive main's return (a notice sender, a late log line) may
+// still count.
 registry& reg()
 {
-    static registry r;
-    return r;
+    static registry* r = new registry;
+    return *r;
 }
 
 // --- text of the format ---------------------------------------------------------------------
