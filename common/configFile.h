@@ -9,7 +9,8 @@
 //   the key, the value found and the default taken (each key once per file read);
 // - the types are strict, so that a typo shows up as a warning rather than as a surprise: a string
 //   "5" is not an integer, 1 is not a boolean; an integer may be written 3 or 3.0 and must fit
-//   32 bits; a port is an integer from 1 to 65535.
+//   32 bits; a port is an integer from 1 to 65535. A key of the table of known keys (configKeys)
+//   takes the range the table gives it.
 // A UTF-8 byte-order mark in front of the document is skipped.
 //
 // Copies share the document and the warnings. Reads are safe from several threads at once.
@@ -19,6 +20,8 @@
 #include <vector>
 
 namespace pcudata {
+
+struct configKey;
 
 class configFile {
 public:
@@ -55,6 +58,16 @@ public:
 
     // Warnings about keys that took their default, each handed out once, in the order found.
     std::vector<std::string> newWarnings() const;
+
+    // --- what the file holds, for its check ------------------------------------------------------
+    enum fit { fits, wrongType, outOfRange };
+    // How the key's value (present, not null) fits what the table says of it.
+    fit fitOf(const configKey& k) const;
+    // Dotted paths of every value in the file that is not an object (null ones left out), in the
+    // file's order; an object stands for itself where the table names it as a key.
+    std::vector<std::string> leafKeys() const;
+    // Every key asked for so far (present or not), sorted: what the readers read.
+    std::vector<std::string> consultedKeys() const;
 
 private:
     struct document;
