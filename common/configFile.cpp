@@ -93,7 +93,7 @@ struct configFile::document {
     }
 };
 
-// The range a read of key accepts: the table's for a key it knows, else the read's own.
+// The range the table gives key, when it knows it as an integer; lo and hi stay as they are else.
 void rangeOf(const std::string& key, int64_t& lo, int64_t& hi)
 {
     const configKey* k = findConfigKey(key);
@@ -231,12 +231,22 @@ std::string configFile::getString(const std::string& key, const std::string& def
 
 int32_t configFile::getInt(const std::string& key, int32_t def) const
 {
+    return getIntIn(key, def, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+}
+
+int32_t configFile::getIntIn(const std::string& key, int32_t def, int64_t lo, int64_t hi) const
+{
     int64_t v = 0;
     if (!has(key)) return def;
-    int64_t lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
-    rangeOf(key, lo, hi);
     if (readInt(key, lo, hi, v)) return static_cast<int32_t>(v);
     return fallBack(key, rangeText(lo, hi), def, std::to_string(def));
+}
+
+int32_t configFile::getRanged(const std::string& key, int32_t def) const
+{
+    int64_t lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
+    rangeOf(key, lo, hi);
+    return getIntIn(key, def, lo, hi);
 }
 
 double configFile::getDouble(const std::string& key, double def) const
@@ -267,11 +277,8 @@ uint32_t configFile::getPort(const std::string& key, uint32_t def) const
 {
     int64_t v = 0;
     if (!has(key)) return def;
-    int64_t lo = 1, hi = 65535;
-    rangeOf(key, lo, hi);
-    if (readInt(key, lo, hi, v)) return static_cast<uint32_t>(v);
-    return fallBack(key, "номер порта от " + std::to_string(lo) + " до " + std::to_string(hi), def,
-                    std::to_string(def));
+    if (readInt(key, 1, 65535, v)) return static_cast<uint32_t>(v);
+    return fallBack(key, "номер порта от 1 до 65535", def, std::to_string(def));
 }
 
 configFile::fit configFile::fitOf(const configKey& k) const

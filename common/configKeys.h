@@ -1,9 +1,10 @@
 #pragma once
 // Every key of the one configuration file that the programs share, with the kind of value each
-// takes and which program reads it. The readers take the accepted range of a key from here
-// (configFile's getters, serviceSettings' checks), and configCheck judges a file by it, so that a
+// takes and which program reads it. Readers of a narrower range take it from here
+// (configFile::getRanged, serviceSettings' checks), and configCheck judges a file by it, so that a
 // value the check passes is one the program takes as written, and a key the check calls unknown
-// is one no program reads (tests compare the table with what the readers actually ask for).
+// is one no program reads (tests compare the table with what the readers actually ask for and
+// accept, key by key).
 #include <cstdint>
 #include <string>
 #include <vector>

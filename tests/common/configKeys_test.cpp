@@ -84,7 +84,7 @@ TEST(ConfigCheckByTable, TheTableRangeIsTheReadersRange)
 {
     // Not positive would mean "never": the reader takes the default, and says so.
     const pcudata::configFile cfg = parsed(R"({"fuelweb":{"notice_resend_interval":0}})");
-    EXPECT_EQ(cfg.getInt("fuelweb.notice_resend_interval", 600), 600);
+    EXPECT_EQ(cfg.getRanged("fuelweb.notice_resend_interval", 600), 600);
     ASSERT_EQ(cfg.newWarnings().size(), 1u);
 }
 

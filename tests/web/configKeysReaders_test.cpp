@@ -17,10 +17,9 @@ namespace mon = pcudata::monitorServer;
 
 namespace {
 
-// Set in the file, as [] (a type no key takes), key makes fuelweb's reader say its name.
-bool fuelwebComplains(const std::string& key)
+// Set in the file to json, key makes fuelweb's reader say its name ([] is a type no key takes).
+bool fuelwebComplains(const std::string& key, const std::string& json = "[]")
 {
-    const std::string json = "[]";
     // {"a":{"b":[]}} from "a.b": an object for every step.
     std::string text;
     size_t start = 0, depth = 0;
@@ -57,19 +56,44 @@ TEST(ConfigKeysReaders, EveryKeyOfTheServiceInTheTableIsRead)
     }
 }
 
-TEST(ConfigKeysReaders, EveryKeyOfTheDaemonInTheTableIsRead)
+// Set in the file to json, key makes the daemon's reader say its name.
+bool daemonComplains(const std::string& key, const std::string& json = "[]")
 {
     webtest::tempDir dir;
+    const std::string path = dir.path() + "/config.json";
+    std::ofstream(path) << "{\"fuelweb\":{\"" << key.substr(std::string("fuelweb.").size()) << "\":" << json
+                        << "}}";
+    mon::settings s;
+    EXPECT_EQ(mon::loadConfig(path, s), mon::CONTINUE);
+    for (const std::string& w : s.warnings)
+        if (w.find("\"" + key + "\"") != std::string::npos) return true;
+    return false;
+}
+
+// Each integer key's ends: the reader takes lo and hi and refuses one step beyond, as the check.
+TEST(ConfigKeysReaders, EachReaderAcceptsTheTablesRangeOfAKey)
+{
+    for (const pcudata::configKey& k : pcudata::configKeys()) {
+        if (k.kind != pcudata::keyKind::integer) continue;
+        if (std::string(k.name).rfind("fuelweb.operator.", 0) == 0) continue;  // see above
+        const bool web = (k.readers & pcudata::readByFuelweb) != 0;
+        auto complains = [&](int64_t v) {
+            const std::string json = std::to_string(v);
+            return web ? fuelwebComplains(k.name, json) : daemonComplains(k.name, json);
+        };
+        SCOPED_TRACE(k.name);
+        EXPECT_FALSE(complains(k.lo));
+        EXPECT_FALSE(complains(k.hi));
+        EXPECT_TRUE(complains(k.lo - 1));
+        EXPECT_TRUE(complains(k.hi + 1));
+    }
+}
+
+TEST(ConfigKeysReaders, EveryKeyOfTheDaemonInTheTableIsRead)
+{
     for (const pcudata::configKey& k : pcudata::configKeys()) {
         if ((k.readers & pcudata::readByDaemon) == 0) continue;
-        const std::string name = std::string(k.name).substr(std::string("fuelweb.").size());
-        const std::string path = dir.path() + "/config.json";
-        std::ofstream(path) << "{\"fuelweb\":{\"" << name << "\":[]}}";
-        mon::settings s;
-        ASSERT_EQ(mon::loadConfig(path, s), mon::CONTINUE);
-        bool named = false;
-        for (const std::string& w : s.warnings) named = named || w.find(k.name) != std::string::npos;
-        EXPECT_TRUE(named) << k.name << " is in the table but the daemon does not read it";
+        EXPECT_TRUE(daemonComplains(k.name)) << k.name << " is in the table but the daemon does not read it";
     }
 }
 
