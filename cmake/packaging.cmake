@@ -2,8 +2,8 @@
 # it in a clean build directory, scripts/package-check.sh checks it).
 #
 # The programs go to /usr/sbin (the operator command to /usr/bin); the configuration, units and
-# system files have fixed places on a Debian system. The package version is the top entry of
-# deploy/debian/changelog: a release adds an entry there.
+# system files have fixed places on a Debian system. The package version is FUELGATE_VERSION
+# (cmake/version.cmake: the top entry of deploy/debian/changelog), the one the programs print.
 #
 # The operator command fuelwebctl joins the package by itself once a target of that name exists:
 # define it (add_subdirectory) before this file is included.
@@ -12,12 +12,6 @@ include(GNUInstallDirs)
 set(FUELGATE_DEPLOY ${CMAKE_SOURCE_DIR}/deploy)
 set(FUELGATE_MAINTAINER "fuelgate developers <fuelgate@example.com>"
     CACHE STRING "Maintainer field of the Debian package")
-
-file(STRINGS ${FUELGATE_DEPLOY}/debian/changelog changelogTop LIMIT_COUNT 1)
-if(NOT changelogTop MATCHES "^fuelgate \\(([^)]+)\\) ")
-  message(FATAL_ERROR "deploy/debian/changelog: the first line must read 'fuelgate (VERSION) ...'")
-endif()
-set(FUELGATE_VERSION ${CMAKE_MATCH_1})
 
 install(TARGETS fuelweb pcuMonitorServer RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 if(TARGET fuelwebctl)

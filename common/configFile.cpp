@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "configKeys.h"
 #include "libLog.h"
 
 namespace pcudata {
@@ -56,10 +57,12 @@ struct configFile::document {
     Poco::JSON::Object::Ptr root{new Poco::JSON::Object};
     std::set<std::string> warned;
     std::vector<std::string> pending;
+    std::set<std::string> consulted;
 
     // The value at a dotted path; empty when a step is missing or not an object. Caller holds mutex.
-    Poco::Dynamic::Var find(const std::string& key) const
+    Poco::Dynamic::Var find(const std::string& key)
     {
+        consulted.insert(key);
         Poco::JSON::Object::Ptr obj = root;
         size_t start = 0;
         for (;;) {
@@ -71,7 +74,38 @@ struct configFile::document {
             start = dot + 1;
         }
     }
+
+    // Appends the leaves below obj (see leafKeys). Caller holds mutex.
+    static void leaves(const Poco::JSON::Object::Ptr& obj, const std::string& prefix,
+                       std::vector<std::string>& out)
+    {
+        std::vector<std::string> names;
+        obj->getNames(names);  // sorted by name: Poco keeps no order unless asked at parse time
+        for (const std::string& name : names) {
+            const std::string path = prefix.empty() ? name : prefix + "." + name;
+            const Poco::Dynamic::Var v = obj->get(name);
+            if (v.isEmpty()) continue;
+            if (v.type() == typeid(Poco::JSON::Object::Ptr) && findConfigKey(path) == nullptr)
+                leaves(v.extract<Poco::JSON::Object::Ptr>(), path, out);
+            else
+                out.push_back(path);
+        }
+    }
 };
+
+// The range the table gives key, when it knows it as an integer; lo and hi stay as they are else.
+void rangeOf(const std::string& key, int64_t& lo, int64_t& hi)
+{
+    const configKey* k = findConfigKey(key);
+    if (k == nullptr || k->kind != keyKind::integer) return;
+    lo = k->lo;
+    hi = k->hi;
+}
+
+std::string rangeText(int64_t lo, int64_t hi)
+{
+    return "целое число от " + std::to_string(lo) + " до " + std::to_string(hi);
+}
 
 configFile::configFile() : doc(std::make_shared<document>()) {}
 
@@ -197,11 +231,22 @@ std::string configFile::getString(const std::string& key, const std::string& def
 
 int32_t configFile::getInt(const std::string& key, int32_t def) const
 {
+    return getIntIn(key, def, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+}
+
+int32_t configFile::getIntIn(const std::string& key, int32_t def, int64_t lo, int64_t hi) const
+{
     int64_t v = 0;
     if (!has(key)) return def;
-    if (readInt(key, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(), v))
-        return static_cast<int32_t>(v);
-    return fallBack(key, "целое число от -2147483648 до 2147483647", def, std::to_string(def));
+    if (readInt(key, lo, hi, v)) return static_cast<int32_t>(v);
+    return fallBack(key, rangeText(lo, hi), def, std::to_string(def));
+}
+
+int32_t configFile::getRanged(const std::string& key, int32_t def) const
+{
+    int64_t lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
+    rangeOf(key, lo, hi);
+    return getIntIn(key, def, lo, hi);
 }
 
 double configFile::getDouble(const std::string& key, double def) const
@@ -234,6 +279,50 @@ uint32_t configFile::getPort(const std::string& key, uint32_t def) const
     if (!has(key)) return def;
     if (readInt(key, 1, 65535, v)) return static_cast<uint32_t>(v);
     return fallBack(key, "номер порта от 1 до 65535", def, std::to_string(def));
+}
+
+configFile::fit configFile::fitOf(const configKey& k) const
+{
+    std::string text;
+    int64_t v = 0;
+    switch (k.kind) {
+        case keyKind::text:
+            return readString(k.name, text) ? fits : wrongType;
+        case keyKind::nonEmptyText:
+            if (!readString(k.name, text)) return wrongType;
+            return text.empty() ? outOfRange : fits;
+        case keyKind::integer: {
+            if (readInt(k.name, k.lo, k.hi, v)) return fits;
+            // An integral number outside the range is out of range; anything else the wrong type.
+            std::lock_guard<std::mutex> lock(doc->mutex);
+            const Poco::Dynamic::Var value = doc->find(k.name);
+            if (!isNumber(value)) return wrongType;
+            const double d = value.convert<double>();
+            return std::isfinite(d) && d == std::trunc(d) ? outOfRange : wrongType;
+        }
+        case keyKind::number:
+        case keyKind::boolean: {
+            std::lock_guard<std::mutex> lock(doc->mutex);
+            const Poco::Dynamic::Var value = doc->find(k.name);
+            const bool ok = k.kind == keyKind::number ? isNumber(value) : value.type() == typeid(bool);
+            return ok ? fits : wrongType;
+        }
+    }
+    return wrongType;
+}
+
+std::vector<std::string> configFile::leafKeys() const
+{
+    std::lock_guard<std::mutex> lock(doc->mutex);
+    std::vector<std::string> out;
+    document::leaves(doc->root, "", out);
+    return out;
+}
+
+std::vector<std::string> configFile::consultedKeys() const
+{
+    std::lock_guard<std::mutex> lock(doc->mutex);
+    return std::vector<std::string>(doc->consulted.begin(), doc->consulted.end());
 }
 
 }  // namespace pcudata

@@ -9,7 +9,8 @@
 //   the key, the value found and the default taken (each key once per file read);
 // - the types are strict, so that a typo shows up as a warning rather than as a surprise: a string
 //   "5" is not an integer, 1 is not a boolean; an integer may be written 3 or 3.0 and must fit
-//   32 bits; a port is an integer from 1 to 65535.
+//   32 bits; a port is an integer from 1 to 65535. getRanged reads an integer in the range the
+//   table of known keys (configKeys) gives it.
 // A UTF-8 byte-order mark in front of the document is skipped.
 //
 // Copies share the document and the warnings. Reads are safe from several threads at once.
@@ -19,6 +20,8 @@
 #include <vector>
 
 namespace pcudata {
+
+struct configKey;
 
 class configFile {
 public:
@@ -36,6 +39,9 @@ public:
     // --- reads with a default (see above) ---------------------------------------------------------
     std::string getString(const std::string& key, const std::string& def) const;
     int32_t getInt(const std::string& key, int32_t def) const;
+    // An integer in the range the table of known keys gives the key (any 32-bit one when the
+    // table has none), so that the check of a file and the reader agree.
+    int32_t getRanged(const std::string& key, int32_t def) const;
     // Any JSON number (not a boolean).
     double getDouble(const std::string& key, double def) const;
     // Only true and false.
@@ -56,10 +62,21 @@ public:
     // Warnings about keys that took their default, each handed out once, in the order found.
     std::vector<std::string> newWarnings() const;
 
+    // --- what the file holds, for its check ------------------------------------------------------
+    enum fit { fits, wrongType, outOfRange };
+    // How the key's value (present, not null) fits what the table says of it.
+    fit fitOf(const configKey& k) const;
+    // Dotted paths of every value in the file that is not an object (null ones left out), in the
+    // file's order; an object stands for itself where the table names it as a key.
+    std::vector<std::string> leafKeys() const;
+    // Every key asked for so far (present or not), sorted: what the readers read.
+    std::vector<std::string> consultedKeys() const;
+
 private:
     struct document;
     std::shared_ptr<document> doc;
 
+    int32_t getIntIn(const std::string& key, int32_t def, int64_t lo, int64_t hi) const;
     template <typename T>
     T fallBack(const std::string& key, const std::string& expected, const T& def,
                const std::string& defText) const;

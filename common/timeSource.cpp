@@ -7,6 +7,8 @@
 #include <mutex>
 #include <thread>
 
+#include "heartbeat.h"
+
 namespace pcudata {
 
 namespace {
@@ -143,12 +145,14 @@ public:
     {
         return call([](timeSource& s) { return s.nowUs(); });
     }
+    // A thread that pauses is going round a loop: the pause stamps its heartbeat (heartbeat.h).
     void sleepUs(int64_t us) override
     {
         call([us](timeSource& s) {
             s.sleepUs(us);
             return 0;
         });
+        heartbeat::beat();
     }
     int64_t realWaitUs(int64_t us) override
     {

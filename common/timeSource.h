@@ -42,7 +42,7 @@ private:
 };
 
 // The process-wide source. Each call on it reaches the source installed at the time of the call,
-// so a reference to it may be kept.
+// so a reference to it may be kept. A pause through it stamps the calling thread's heartbeat.
 timeSource& timeSrc();
 
 constexpr int64_t SECOND_US = 1000000;

@@ -11,9 +11,13 @@
 #include <cstring>
 #include <iostream>
 
+#include "configCheck.h"
 #include "configFile.h"
+#include "configKeys.h"
+#include "fuelgateVersion.h"
 #include "libLog.h"
 #include "signalLog.h"
+#include "systemdNotify.h"
 #include "timeSource.h"
 
 namespace pcudata {
@@ -25,10 +29,27 @@ std::string pidFile;
 std::string pcuAddr;
 uint16_t monPort = 0;
 runner::whereLog ioLog = runner::out;
+bool checkOnly = false;
 
 namespace {
 
 constexpr int OPT_PID = 'p';  // --pid has no short form: 'p' is not in the short option string
+constexpr int OPT_VERSION = 'V';
+
+// Under systemd's watchdog (WatchdogSec), the pings: WATCHDOG=1 from the monitor loop, at most
+// four times per period. A loop that stops going round (every pass ends within the read budget)
+// stops them, and systemd restarts the daemon.
+int64_t watchdogEveryUs = 0;
+int64_t lastPingUs = 0;
+
+void pingWatchdog()
+{
+    if (watchdogEveryUs <= 0) return;
+    const int64_t now = timeSrc().nowUs();
+    if (now - lastPingUs < watchdogEveryUs) return;
+    lastPingUs = now;
+    systemdNotify::send("WATCHDOG=1");
+}
 
 // "-P" is a port: a decimal number that fits 16 bits. Anything else would connect elsewhere.
 bool parsePort(const char* text, uint16_t& port)
@@ -44,6 +65,7 @@ bool parsePort(const char* text, uint16_t& port)
 void refreshPassHook()
 {
     signalLog::refreshUtcOffset();
+    pingWatchdog();
 }
 
 // Stop on SIGTERM or SIGINT. It runs on the loop's thread wherever the loop happens to be, possibly
@@ -116,6 +138,9 @@ int runMonitor(const settings& s)
         return 14;
     }
     reportReady();
+    watchdogEveryUs = systemdNotify::watchdogUs() / 4;
+    systemdNotify::send("READY=1\nSTATUS=Таблица ТРК подключена: " + s.keyFile + "; контроллер " + s.host +
+                        ":" + std::to_string(s.port));
     runner::log("Файл ключа разделяемой памяти: " + s.keyFile, ioLog);
     monitor.run();
 }
@@ -140,19 +165,29 @@ void printUsage(std::ostream& os)
     os << " -p,--pid  <filename>    pid файл (полный путь до файла)" << std::endl;
     os << " -H,--host <host>        Подключаться к указанному серверу (по умолчанию localhost)" << std::endl;
     os << " -P,--port <portnum>     Использовать номер порта для сервера (по умолчанию 65521)" << std::endl;
+    os << " -t,--check-config       Проверить файл конфигурации и выйти: каждый неизвестный ключ,"
+       << std::endl;
+    os << "                         значение не того типа или вне допустимого одной строкой;" << std::endl;
+    os << "                         код 1, когда есть ошибки, иначе 0" << std::endl;
+    os << "    --version            Показать версию и выйти" << std::endl;
     os << " -h,--help               Показать эту справочную информацию и выйти" << std::endl;
     os << std::endl;
 }
 
 int parseOptions(int argc, char* argv[])
 {
-    static const struct option longOptions[] = {
-        {"config", required_argument, nullptr, 'c'}, {"pid", required_argument, nullptr, OPT_PID},
-        {"host", required_argument, nullptr, 'H'},   {"port", required_argument, nullptr, 'P'},
-        {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0}};
+    static const struct option longOptions[] = {{"config", required_argument, nullptr, 'c'},
+                                                {"pid", required_argument, nullptr, OPT_PID},
+                                                {"host", required_argument, nullptr, 'H'},
+                                                {"port", required_argument, nullptr, 'P'},
+                                                {"help", no_argument, nullptr, 'h'},
+                                                {"check-config", no_argument, nullptr, 't'},
+                                                {"version", no_argument, nullptr, OPT_VERSION},
+                                                {nullptr, 0, nullptr, 0}};
     optind = 0;  // full rescan, so that the options can be parsed again
+    checkOnly = false;
     int c = 0;
-    while ((c = ::getopt_long(argc, argv, "c:H:P:h", longOptions, nullptr)) != -1) {
+    while ((c = ::getopt_long(argc, argv, "c:H:P:ht", longOptions, nullptr)) != -1) {
         switch (c) {
             case 'c':
                 config_file = optarg;
@@ -166,14 +201,22 @@ int parseOptions(int argc, char* argv[])
             case 'P':
                 if (!parsePort(optarg, monPort)) {
                     std::cerr << progname << ": invalid port number '" << optarg << "'" << std::endl;
+                    printUsage(std::cerr);
                     return 1;
                 }
                 break;
             case 'h':
                 printUsage(std::cout);
                 return 0;
+            case OPT_VERSION:
+                std::cout << progname << " " << fuelgateVersionLine() << std::endl;
+                return 0;
+            case 't':
+                checkOnly = true;
+                break;
             default:
-                return 1;  // getopt has printed its complaint
+                printUsage(std::cerr);  // after getopt's complaint
+                return 1;
         }
     }
     return CONTINUE;
@@ -220,7 +263,17 @@ int loadConfig(const std::string& file, settings& s)
     s.runPath = cfg.getString("fuelweb.run_path", s.runPath);
     s.logPath = cfg.getString("fuelweb.log_path", s.logPath);
     s.warnings = cfg.newWarnings();
+    for (const std::string& w : unknownKeyWarnings(cfg)) s.warnings.push_back(w);
     return CONTINUE;
+}
+
+int checkConfigFile(const std::string& file)
+{
+    configFile cfg;
+    std::string reason;
+    if (configFile::load(file, cfg, reason) != configFile::ok)
+        return printCheck({{true, "", "файл конфигурации " + file + ": " + reason}}, file, std::cout);
+    return printCheck(checkConfig(cfg, readByDaemon), file, std::cout);
 }
 
 void applyOptions(settings& s)
@@ -259,6 +312,7 @@ int serverMain(int argc, char* argv[])
     int rc = currentDir(cwd);
     if (rc == CONTINUE) rc = parseOptions(argc, argv);
     if (rc == CONTINUE) rc = findConfigFile(cwd);
+    if (rc == CONTINUE && checkOnly) return checkConfigFile(config_file);
     settings s;
     if (rc == CONTINUE) rc = loadConfig(config_file, s);
     if (rc != CONTINUE) return rc;

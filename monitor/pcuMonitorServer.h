@@ -31,6 +31,7 @@ extern std::string lock_path;    // pid file of the detach handshake
 extern pid_t pid_daemon;         // starter: the daemon child; daemon: itself
 extern pcuMonitor* volatile ptrMon;
 extern runner::whereLog ioLog;  // the frame's own log lines: standard output
+extern bool checkOnly;          // --check-config: check the configuration file and exit
 
 // What the configuration and the command line decide.
 struct settings {
@@ -48,7 +49,8 @@ struct settings {
 
 // Sets progname from argv[0].
 void setProgname(const char* argv0);
-// Fills the option globals. CONTINUE, 0 after --help (usage printed), 1 for a bad option.
+// Fills the option globals. CONTINUE, 0 after --help (usage printed) or --version, 1 for a bad
+// option.
 int parseOptions(int argc, char* argv[]);
 void printUsage(std::ostream& os);
 // Picks config_file: the --config file, or config.js in cwd. CONTINUE, 22 or 2.
@@ -56,6 +58,9 @@ int findConfigFile(const std::string& cwd);
 // Reads the "fuelweb" keys of file into s, as fuelweb reads them (pcudata::configFile). CONTINUE
 // (an unreadable file, or valid JSON that is not an object, leaves the defaults) or 5 (not JSON).
 int loadConfig(const std::string& file, settings& s);
+// --check-config: the daemon's keys of file judged (configCheck.h), one line each on standard
+// output; 1 when there is an error (a file that can not be read or parsed is one), else 0.
+int checkConfigFile(const std::string& file);
 // Host and port from the command line over the configuration, then the file paths.
 void applyOptions(settings& s);
 void derivePaths(settings& s);

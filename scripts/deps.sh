@@ -7,8 +7,9 @@
 #   scripts/deps.sh --fuzz          what the tests need, and clang with libFuzzer, for scripts/fuzz.sh
 set -euo pipefail
 
-# What building the programs needs.
-BUILD=(build-essential cmake g++ pkg-config libpoco-dev libcurl4-openssl-dev libsqlite3-dev)
+# What building the programs needs. libsystemd-dev: sd_notify, with which both programs tell
+# systemd that they are ready, stopping or reloading, and ping its watchdog (common/systemdNotify).
+BUILD=(build-essential cmake g++ pkg-config libpoco-dev libcurl4-openssl-dev libsqlite3-dev libsystemd-dev)
 
 # What the tests, the benchmarks and the demo need besides. nginx: the front's differential test
 # (tests/web/nginxDifferential_test.cpp) runs an nginx of its own on a loopback port as a second

@@ -119,6 +119,16 @@ for prog in "$work"/root/usr/sbin/* "$work"/root/usr/bin/*; do
 done
 check "fuelweb tells its usage" sh -c "'$work/root/usr/sbin/fuelweb' 2>&1 | grep -q 'fuelweb -c'"
 check "pcuMonitorServer --help exits 0" sh -c "'$work/root/usr/sbin/pcuMonitorServer' --help >/dev/null"
+for prog in "$work"/root/usr/sbin/* "$work"/root/usr/bin/*; do
+  [ -f "$prog" ] || continue
+  name=$(basename "$prog")
+  check "$name --version names the package's version" \
+    sh -c "'$prog' --version | grep -q '^$name $(field Version)\( (commit [^)]*)\)\?\$'"
+done
+for prog in fuelweb pcuMonitorServer; do
+  check "the shipped configuration passes $prog --check-config" \
+    sh -c "'$work/root/usr/sbin/$prog' --check-config -c '$work/root/etc/fuelgate/config.json' >/dev/null"
+done
 
 # ---------------------------------------------------------------- lintian
 echo "== lintian"

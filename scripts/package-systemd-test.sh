@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, reloads, rotates, upgrades, removes and purges the fuelgate package under a real
-# systemd: a container (systemd-nspawn --boot) on a copy-on-write overlay of this machine's root,
+# systemd, and shows its watchdog at work (a fuelweb whose request thread hangs is restarted): a container (systemd-nspawn --boot) on a copy-on-write overlay of this machine's root,
 # with its own network, so the units really start, run as fuelgate and stop.
 #   scripts/package-systemd-test.sh fuelgate_VERSION_ARCH.deb
 #
@@ -30,6 +30,15 @@ wait_for() {
   for _ in $(seq 300); do
     if "$@"; then return 0; fi
     sleep 0.1
+  done
+  return 1
+}
+# The same for up to 2 minutes.
+wait_long() {
+  local _
+  for _ in $(seq 240); do
+    if "$@"; then return 0; fi
+    sleep 0.5
   done
   return 1
 }
@@ -146,6 +155,52 @@ check "the monitor keeps writing into the truncated pcuMonitorServer.err" \
   wait_for in_box test -s /var/log/fuelgate/pcuMonitorServer.err
 check "both still active" both_active
 check "fuelweb still answers" wait_for answers_401
+
+# ---------------------------------------------------------------- notify, check, watchdog
+echo "== readiness, configuration check, watchdog"
+status_text() { in_box systemctl show -p StatusText --value "$1"; }
+status_names_orders() { status_text fuelweb.service | grep -q "заказов в работе"; }
+check "systemctl status shows fuelweb's pumps and orders" wait_for status_names_orders
+check "the monitor said it is ready with its segment" \
+  sh -c "nsenter -t $box -a systemctl show -p StatusText --value pcuMonitorServer.service | grep -q trkstat.mem"
+pid=$(main_pid fuelweb.service)
+restarts_before=$(count_in_log fuelweb.log "Рестарт приложения")
+in_box cp /etc/fuelgate/config.json /root/config.json.good
+in_box sed -i 's/"port": 8080/"port": "8080"/' /etc/fuelgate/config.json
+check "fuelweb --check-config finds the quoted port" \
+  sh -c "nsenter -t $box -a /usr/sbin/fuelweb --check-config -c /etc/fuelgate/config.json | grep -q service.port"
+check "systemctl reload refuses the broken file" sh -c "! nsenter -t $box -a systemctl reload fuelweb.service"
+check "the refused reload sent no signal" test "$(count_in_log fuelweb.log "Рестарт приложения")" = "$restarts_before"
+check "fuelweb runs on, in the same process" test "$(main_pid fuelweb.service)" = "$pid"
+in_box cp /root/config.json.good /etc/fuelgate/config.json
+check "the reload takes the mended file" in_box systemctl reload fuelweb.service
+
+# A request thread made to hang (the test-only hook), and a short watchdog: systemd must end the
+# service once the stall limit (30 s at least) and WatchdogSec have passed, and start it again.
+in_box mkdir -p /etc/systemd/system/fuelweb.service.d
+in_box sh -c 'printf "[Service]\nWatchdogSec=3\nEnvironment=FUELWEB_TEST_HANG_WORKER=1\n" \
+  >/etc/systemd/system/fuelweb.service.d/watchdog-test.conf'
+in_box systemctl daemon-reload
+in_box systemctl restart fuelweb.service
+check "fuelweb with the hang hook is active" wait_for active fuelweb.service
+hung_pid=$(main_pid fuelweb.service)
+n_restarts=$(in_box systemctl show -p NRestarts --value fuelweb.service)
+check "fuelweb answers nothing while its worker hangs" test "$(
+  nsenter -t "$box" -n curl -s -m 3 -o /dev/null -w '%{http_code}' \
+    'http://127.0.0.1:8080/api/fuelweb/ping?apikey=client,server-key,station-key&columnId=1' || true)" = 000
+restarted() {
+  local p
+  p=$(main_pid fuelweb.service)
+  [ "$(in_box systemctl show -p NRestarts --value fuelweb.service)" -gt "$n_restarts" ] &&
+    [ -n "$p" ] && [ "$p" != 0 ] && [ "$p" != "$hung_pid" ]
+}
+check "systemd restarts the hung fuelweb (watchdog)" wait_long restarted
+check "fuelweb said which thread stopped" in_log fuelweb.log "Поток 'http worker' не подаёт признаков работы"
+in_box rm -f /etc/systemd/system/fuelweb.service.d/watchdog-test.conf
+in_box systemctl daemon-reload
+in_box systemctl restart fuelweb.service
+check "fuelweb active again without the hook" wait_for active fuelweb.service
+check "fuelweb answers again" wait_for answers_401
 
 # ---------------------------------------------------------------- upgrade
 echo "== upgrade"

@@ -11,12 +11,18 @@
 #include <thread>
 
 #include "consolePort.h"
+#include "fuelgateVersion.h"
 #include "pcuSimulator.h"
 #include "simConsole.h"
 
 namespace {
 
+constexpr int HELP = 0;
+constexpr int VERSION = 1;
+constexpr int RUN = 2;
+
 struct options {
+    int ask = RUN;
     int monPort = 65521;
     int ctlPort = 65520;
     int cmdPort = 0;
@@ -25,9 +31,10 @@ struct options {
     std::string station;
 };
 
-void usage()
+// Asked for (--help): on standard output; after a wrong option: on standard error.
+void usage(FILE* to)
 {
-    std::fprintf(stderr,
+    std::fprintf(to,
                  "usage: pcuSimulator [--mon-port N] [--ctl-port N] [--station FILE] [--cmd-port N]\n"
                  "                    [--no-stdin] [--log]\n"
                  "  --mon-port N    monitoring port on 127.0.0.1 (default 65521)\n"
@@ -35,16 +42,22 @@ void usage()
                  "  --station FILE  station description (JSON); default: 4 built-in pumps\n"
                  "  --cmd-port N    console commands over TCP on 127.0.0.1 (default: none)\n"
                  "  --no-stdin      do not read console commands from standard input\n"
-                 "  --log           print every control line received\n");
+                 "  --log           print every control line received\n"
+                 "  --version       print the version and exit\n"
+                 "  --help          print this help and exit\n");
 }
 
 int parseOptions(int argc, char** argv, options& o)
 {
-    static const option longOpts[] = {
-        {"mon-port", required_argument, nullptr, 'm'}, {"ctl-port", required_argument, nullptr, 'c'},
-        {"station", required_argument, nullptr, 's'},  {"cmd-port", required_argument, nullptr, 'p'},
-        {"no-stdin", no_argument, nullptr, 'n'},       {"log", no_argument, nullptr, 'l'},
-        {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0}};
+    static const option longOpts[] = {{"mon-port", required_argument, nullptr, 'm'},
+                                      {"ctl-port", required_argument, nullptr, 'c'},
+                                      {"station", required_argument, nullptr, 's'},
+                                      {"cmd-port", required_argument, nullptr, 'p'},
+                                      {"no-stdin", no_argument, nullptr, 'n'},
+                                      {"log", no_argument, nullptr, 'l'},
+                                      {"help", no_argument, nullptr, 'h'},
+                                      {"version", no_argument, nullptr, 'V'},
+                                      {nullptr, 0, nullptr, 0}};
     for (int c; (c = getopt_long(argc, argv, "h", longOpts, nullptr)) != -1;) {
         switch (c) {
             case 'm':
@@ -64,6 +77,12 @@ int parseOptions(int argc, char** argv, options& o)
                 break;
             case 'l':
                 o.logLines = true;
+                break;
+            case 'h':
+                o.ask = HELP;
+                break;
+            case 'V':
+                o.ask = VERSION;
                 break;
             default:
                 return -1;
@@ -106,8 +125,16 @@ int main(int argc, char** argv)
 {
     options o;
     if (parseOptions(argc, argv, o) != 0) {
-        usage();
+        usage(stderr);
         return 2;
+    }
+    if (o.ask == HELP) {
+        usage(stdout);
+        return 0;
+    }
+    if (o.ask == VERSION) {
+        std::printf("pcuSimulator %s\n", fuelgateVersionLine());
+        return 0;
     }
     sim::stationConfig cfg = sim::defaultStation();
     std::string error;

@@ -10,17 +10,21 @@
 #include <mutex>
 #include <string>
 
+#include "fuelgateVersion.h"
 #include "platformStub.h"
 
 namespace {
 
-void usage()
+// Asked for (--help): on standard output; after a wrong option: on standard error.
+void usage(FILE* to)
 {
-    std::fprintf(stderr,
+    std::fprintf(to,
                  "usage: platformStub [--port N] [--status PATH=CODE ...] [--delay PATH=MS ...]\n"
                  "  --port N          port on 127.0.0.1 (default 8090)\n"
                  "  --status P=CODE   answer CODE to POSTs on paths ending in P (default 200)\n"
-                 "  --delay P=MS      hold the answers on P for MS milliseconds\n");
+                 "  --delay P=MS      hold the answers on P for MS milliseconds\n"
+                 "  --version         print the version and exit\n"
+                 "  --help            print this help and exit\n");
 }
 
 // "PATH=NUMBER" -> path and number; false when malformed.
@@ -34,16 +38,20 @@ bool pathValue(const char* arg, std::string& path, int& value)
     return *end == '\0' && end != eq + 1;
 }
 
+constexpr int HELP = 1;
+constexpr int VERSION = 2;
+
+// 0 to run, HELP or VERSION when asked for, -1 for a wrong option.
 int parseOptions(int argc, char** argv, int& port, sim::platformStub& stub)
 {
-    static const option longOpts[] = {{"port", required_argument, nullptr, 'p'},
-                                      {"status", required_argument, nullptr, 's'},
-                                      {"delay", required_argument, nullptr, 'd'},
-                                      {"help", no_argument, nullptr, 'h'},
-                                      {nullptr, 0, nullptr, 0}};
+    static const option longOpts[] = {
+        {"port", required_argument, nullptr, 'p'},  {"status", required_argument, nullptr, 's'},
+        {"delay", required_argument, nullptr, 'd'}, {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},     {nullptr, 0, nullptr, 0}};
     std::string path;
     int value = 0;
     for (int c; (c = getopt_long(argc, argv, "h", longOpts, nullptr)) != -1;) {
+        if (c == 'h' || c == 'V') return c == 'h' ? HELP : VERSION;
         if (c == 'p') {
             port = std::atoi(optarg);
         } else if ((c == 's' || c == 'd') && pathValue(optarg, path, value)) {
@@ -77,9 +85,18 @@ int main(int argc, char** argv)
 
     sim::platformStub stub;
     int port = 8090;
-    if (parseOptions(argc, argv, port, stub) != 0) {
-        usage();
+    const int asked = parseOptions(argc, argv, port, stub);
+    if (asked < 0) {
+        usage(stderr);
         return 2;
+    }
+    if (asked == HELP) {
+        usage(stdout);
+        return 0;
+    }
+    if (asked == VERSION) {
+        std::printf("platformStub %s\n", fuelgateVersionLine());
+        return 0;
     }
     stub.setListener(printNotice);
     int err = stub.start(port);

@@ -5,6 +5,11 @@
 // thread exists, so every thread inherits the mask, and one dedicated thread takes them with
 // sigwait. That thread may log and talk to the live service freely, which a signal handler could
 // not do safely.
+//
+// Under systemd (Type=notify) the process tells the service manager READY=1 once a cycle listens
+// and has taken over the orders a former process left, RELOADING=1 at a SIGHUP (READY=1 again when
+// the new cycle listens), STOPPING=1 at a stop, a STATUS= line with the pumps and the orders, and
+// WATCHDOG=1 while the threads on the heartbeat board go on (see heartbeat.h, watchdogPinger.h).
 #include <curl/curl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -22,19 +27,28 @@
 #include <thread>
 #include <vector>
 
+#include "configCheck.h"
 #include "durableState.h"
+#include "fuelgateVersion.h"
 #include "fuelweb.h"
+#include "fuelwebOptions.h"
 #include "holdKeeper.h"
 #include "orderRecovery.h"
 #include "serviceSettings.h"
+#include "serviceStatus.h"
 #include "serviceStop.h"
 #include "settings.h"
+#include "settingsCheck.h"
+#include "systemdNotify.h"
 #include "upstreamTransfer.h"
+#include "watchdogPinger.h"
 #include "webConfig.h"
 #include "webService.h"
 #include "weblog.h"
 
 namespace {
+
+namespace notify = pcudata::systemdNotify;
 
 using azs_apps::webService;
 
@@ -60,8 +74,10 @@ void onSignal(int sig)
     got_sighup = 0;
     if (sig == SIGHUP) {
         got_sighup = 1;
+        notify::send("RELOADING=1");
         poco_notice(log, "Перезапуск приложения");
     } else {
+        notify::send("STOPPING=1");
         poco_notice(log, "Остановка приложения по сигналу [ " + std::to_string(sig) + " ]");
     }
     stopService();
@@ -132,14 +148,24 @@ private:
     std::vector<std::thread> threads;
 };
 
-std::string configPath(int argc, char** argv)
+// The status line of the live cycle, asked for by the watchdog's thread.
+std::mutex statusMutex;
+std::shared_ptr<azs_apps::serviceStatus> liveStatus;
+
+std::string statusText()
 {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if ((arg == "-c" || arg == "--config") && i + 1 < argc) return argv[i + 1];
-        if (arg.rfind("--config=", 0) == 0) return arg.substr(std::strlen("--config="));
+    std::shared_ptr<azs_apps::serviceStatus> s;
+    {
+        std::lock_guard<std::mutex> lock(statusMutex);
+        s = liveStatus;
     }
-    throw std::runtime_error("Usage: fuelweb -c CONFIG_FILE");
+    return s ? s->text() : std::string();
+}
+
+void setLiveStatus(std::shared_ptr<azs_apps::serviceStatus> s)
+{
+    std::lock_guard<std::mutex> lock(statusMutex);
+    liveStatus = std::move(s);
 }
 
 void configureLogging(const azs_apps::serviceSettings& s)
@@ -194,14 +220,13 @@ cycleConfig readCycle(const std::string& path, const cycleConfig* lastGood, Poco
     }
 }
 
-int runCycles(int argc, char** argv)
+int runCycles(const std::string& path)
 {
     Poco::Logger& log = Poco::Logger::get("fuelweb");
     // Declared before the retired services: it outlives the requests they still serve.
     std::unique_ptr<azs_apps::durableState> state;
     retiredServices retired;
     try {
-        std::string path = configPath(argc, argv);
         std::unique_ptr<cycleConfig> lastGood;
         for (;;) {
             cycleConfig cycle = readCycle(path, lastGood.get(), log);
@@ -209,8 +234,10 @@ int runCycles(int argc, char** argv)
             const azs_apps::settings& cfg = *cycle.cfg;
             auto svc = azs_apps::fuelweb::service(cycle.cfg);
             configureLogging(cfg.service);
-            // Each mistyped key once per configuration read, into the log just configured.
+            // Each mistyped and each unknown key once per configuration read, into the log just
+            // configured.
             cycle.file.logNewWarnings(log);
+            for (const std::string& w : pcudata::unknownKeyWarnings(cycle.file)) poco_warning(log, w);
             // The new cycle's state is in place before the old one's stops, so that no notice or
             // journal row of a request still running falls between them.
             state = std::make_unique<azs_apps::durableState>(cfg);
@@ -240,6 +267,9 @@ int runCycles(int argc, char** argv)
                     return status;
                 }
                 logStartup(log, *svc, cfg);
+                auto status = std::make_shared<azs_apps::serviceStatus>(cfg);
+                notify::send("READY=1\nSTATUS=" + status->text());
+                setLiveStatus(status);
                 svc->run();
             }
             // Read and clear in one step: a SIGHUP that lands in between must not turn into a stop.
@@ -258,10 +288,48 @@ int runCycles(int argc, char** argv)
     }
 }
 
+// Started only under a systemd watchdog (WatchdogSec): pings twice per period.
+std::unique_ptr<pcudata::watchdogPinger> startWatchdog()
+{
+    const int64_t periodUs = notify::watchdogUs();
+    if (periodUs <= 0) return nullptr;
+    auto pinger = std::make_unique<pcudata::watchdogPinger>(
+        pcudata::heartbeats(), pcudata::watchdogPinger::limitFor(periodUs), statusText);
+    pinger->start(periodUs / 2);
+    return pinger;
+}
+
+// --help, --version, --check-config and a wrong command line: the exit status; -1 to run.
+int answerCommandLine(const azs_apps::fuelwebOptions& o)
+{
+    using opts = azs_apps::fuelwebOptions;
+    switch (o.what) {
+        case opts::help:
+            std::cout << azs_apps::fuelwebUsage();
+            return 0;
+        case opts::version:
+            std::cout << "fuelweb " << fuelgateVersionLine() << std::endl;
+            return 0;
+        case opts::check:
+            return azs_apps::checkSettingsFile(o.config, std::cout);
+        case opts::wrong:
+            if (!o.problem.empty()) std::cerr << "fuelweb: " << o.problem << "\n";
+            std::cerr << azs_apps::fuelwebUsage();
+            return 1;
+        case opts::run:
+            break;
+    }
+    return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    const azs_apps::fuelwebOptions options = azs_apps::fuelwebOptions::parse(argc, argv);
+    const int answered = answerCommandLine(options);
+    if (answered >= 0) return answered;
+
     sigset_t set = handledSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     // libcurl's global set-up is not thread-safe: done here before any thread exists. A failure
@@ -270,8 +338,11 @@ int main(int argc, char** argv)
     azs_apps::weblog::configure("info", "");
     azs_apps::weblog::routeLibraryLines();
     std::thread(signalLoop, set).detach();
+    std::unique_ptr<pcudata::watchdogPinger> watchdog = startWatchdog();
 
-    int status = runCycles(argc, argv);
+    int status = runCycles(options.config);
+    watchdog.reset();
+    setLiveStatus(nullptr);
 
     azs_apps::weblog::drain();
     curl_global_cleanup();

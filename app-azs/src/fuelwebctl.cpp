@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "durableState.h"
+#include "fuelgateVersion.h"
 #include "fuelwebctl_pumps.h"
 #include "journal.h"
 #include "outbox.h"
@@ -45,7 +46,9 @@ std::string usage()
                "                 заказу: через работающий fuelweb (его ответ ждется СЕК секунд, по\n"
                "                 умолчанию 10); --force: сам, когда fuelweb не запущен\n"
                "Файл состояния: --state FILE, иначе \"fuelweb.state_path\" из CONFIG, иначе ") +
-           settings::DEFAULT_STATE_PATH + "\n";
+           settings::DEFAULT_STATE_PATH +
+           "\n"
+           "fuelwebctl --version | --help: версия и коммит сборки; эта справка\n";
 }
 
 // What the command line asks for.
@@ -271,6 +274,16 @@ int backup(state::stateDb& db, const std::string& source, const std::string& tar
 
 int fuelwebctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") {
+            out << usage();
+            return DONE;
+        }
+        if (a == "--version") {
+            out << "fuelwebctl " << fuelgateVersionLine() << "\n";
+            return DONE;
+        }
+    }
     request r;
     if (!parse(args, r)) {
         err << usage();

@@ -1,5 +1,6 @@
 #include "serviceSettings.h"
 
+#include "configKeys.h"
 #include "webConfig.h"
 #include "weblog.h"
 
@@ -22,12 +23,14 @@ void readText(const pcudata::configFile& cfg, const std::string& key, bool allow
     out = v;
 }
 
-void readNumber(const pcudata::configFile& cfg, const std::string& key, int32_t lo, int32_t hi,
-                const std::string& accepted, int32_t& out)
+// The range is the table's (configKeys), the one the configuration check judges by; note follows
+// it in the message.
+void readNumber(const pcudata::configFile& cfg, const std::string& key, const std::string& note, int32_t& out)
 {
     if (!cfg.has(key)) return;
+    const pcudata::configKey& k = *pcudata::findConfigKey(key);
     int64_t v = 0;
-    if (!cfg.readInt(key, lo, hi, v)) reject(cfg, key, accepted);
+    if (!cfg.readInt(key, k.lo, k.hi, v)) reject(cfg, key, pcudata::acceptedText(k) + note);
     out = static_cast<int32_t>(v);
 }
 
@@ -37,17 +40,24 @@ serviceSettings serviceSettings::read(const pcudata::configFile& cfg)
 {
     serviceSettings s;
     readText(cfg, "service.ip", false, "адрес строкой, например \"127.0.0.1\"", s.ip);
-    readNumber(cfg, "service.port", 0, 65535,
-               "целое число от 0 до 65535 (0: свободный порт, выбранный системой)", s.port);
-    readNumber(cfg, "service.worker_threads", 1, MAX_WORKERS,
-               "целое число от 1 до " + std::to_string(MAX_WORKERS), s.workers);
-    readNumber(cfg, "service.read_timeout", 1, 3600, "целое число секунд от 1 до 3600", s.readTimeoutSec);
-    readNumber(cfg, "service.max_connections", 1, 65536, "целое число от 1 до 65536", s.maxConnections);
-    const std::string levels = "одно из \"error\", \"warning\", \"notice\", \"info\", \"debug\"";
-    readText(cfg, "logging.level", false, levels, s.logLevel);
-    if (weblog::priorityOf(s.logLevel) < 0) reject(cfg, "logging.level", levels);
+    readNumber(cfg, "service.port", " (0: свободный порт, выбранный системой)", s.port);
+    readNumber(cfg, "service.worker_threads", "", s.workers);
+    readNumber(cfg, "service.read_timeout", " (секунд)", s.readTimeoutSec);
+    readNumber(cfg, "service.max_connections", "", s.maxConnections);
+    readText(cfg, "logging.level", false, levelsText(), s.logLevel);
+    if (!knownLevel(s.logLevel)) reject(cfg, "logging.level", levelsText());
     readText(cfg, "logging.file", true, "путь к файлу строкой", s.logFile);
     return s;
+}
+
+bool serviceSettings::knownLevel(const std::string& name)
+{
+    return weblog::priorityOf(name) >= 0;
+}
+
+std::string serviceSettings::levelsText()
+{
+    return "одно из \"error\", \"warning\", \"notice\", \"info\", \"debug\"";
 }
 
 }  // namespace azs_apps

@@ -44,6 +44,10 @@ struct serviceSettings {
 
     // Throws configError for the first key whose value does not fit.
     static serviceSettings read(const pcudata::configFile& cfg);
+    // True when name is a "logging.level" the service takes.
+    static bool knownLevel(const std::string& name);
+    // What "logging.level" accepts, for messages.
+    static std::string levelsText();
 };
 
 }  // namespace azs_apps

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <thread>
 
+#include "heartbeat.h"
 #include "libLog.h"
 #include "lineQueue.h"
 #include "logEscape.h"
@@ -167,8 +168,11 @@ private:
         ready.notify_one();
     }
 
+    // Every round, busy or idle, stamps the writer's heartbeat: a write that never returns (a
+    // disk gone) silences it.
     void run()
     {
+        pcudata::heartbeat beat("log writer");
         std::string out;
         for (;;) {
             {
@@ -176,6 +180,7 @@ private:
                 ready.wait_for(lock, ROUND, [this] { return roundWanted; });
                 roundWanted = false;
             }
+            beat.stamp();
             out.clear();
             const uint64_t through = lines.collect(out);
             const size_t lineBytes = out.size();

@@ -1,5 +1,6 @@
 #include "delivery.h"
 
+#include "heartbeat.h"
 #include "journal.h"
 #include "pumpPoller.h"
 #include "str.h"
@@ -57,8 +58,11 @@ void delivery::watch()
     lastMsgTime = 0;
     startRef = peek(run.rec->tagTime);
     pumpPoller::watcher poller(prototype, run.trk);
+    // Each round stamps the thread's heartbeat: a delivery followed for minutes is going on, not
+    // stuck (the request's worker is on the watchdog's board).
     while (!done) {
         poller.waitChange();
+        pcudata::heartbeat::beat();
         pass();
     }
 }

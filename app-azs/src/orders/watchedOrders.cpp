@@ -40,4 +40,10 @@ bool watchedOrders::isWatched(const std::string& orderId)
     return orders().count(orderId) != 0;
 }
 
+size_t watchedOrders::count()
+{
+    std::lock_guard<std::mutex> lock(listMutex());
+    return orders().size();
+}
+
 }  // namespace azs_apps

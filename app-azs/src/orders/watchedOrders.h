@@ -7,6 +7,7 @@
 // with it. Each request has a root application object of its own, so the list can't live there:
 // it is one list per process, guarded by a mutex; restart cycles of the service share it too,
 // since a watch of the old cycle may still run while the new one serves requests.
+#include <cstddef>
 #include <string>
 
 namespace azs_apps {
@@ -29,6 +30,8 @@ public:
     };
 
     static bool isWatched(const std::string& orderId);
+    // Orders being watched by the whole process right now.
+    static size_t count();
 };
 
 }  // namespace azs_apps

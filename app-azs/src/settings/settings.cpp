@@ -22,8 +22,9 @@ void resolvePaymentCodes(int32_t& p, int32_t& c, int32_t& r)
 state::outboxTiming noticeTimingOf(const webConfig& cfg)
 {
     state::outboxTiming t;
-    int32_t every = cfg.getInt("fuelweb.notice_resend_interval", DEFAULT_RESEND_SEC);
-    int32_t days = cfg.getInt("fuelweb.notice_resend_days", DEFAULT_RESEND_DAYS);
+    // Not positive would mean never: out of the table's range, the default with a warning.
+    int32_t every = cfg.getRanged("fuelweb.notice_resend_interval", DEFAULT_RESEND_SEC);
+    int32_t days = cfg.getRanged("fuelweb.notice_resend_days", DEFAULT_RESEND_DAYS);
     t.resendSec = every > 0 ? every : DEFAULT_RESEND_SEC;
     t.keepSec = static_cast<time_t>(days > 0 ? days : DEFAULT_RESEND_DAYS) * 86400;
     return t;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "heartbeat.h"
 #include "journal.h"
 #include "notices.h"
 #include "str.h"
@@ -14,6 +15,9 @@ namespace upstream {
 namespace {
 
 using pcudata::SECOND_US;
+
+// Longest real wait between two stamps of the sender's heartbeat.
+constexpr int64_t IDLE_BEAT_US = SECOND_US;
 
 // "завершения" or "отмены", as the wrappers' lines say it.
 const char* noticeWord(const state::finalNotice& n)
@@ -49,6 +53,7 @@ outboxSender::~outboxSender()
 
 void outboxSender::run()
 {
+    pcudata::heartbeat beat("notice sender");
     pcudata::timeSource& clock = pcudata::timeSrc();
     // What a process that ended left pending is sent at once.
     pass(true);
@@ -78,6 +83,7 @@ void outboxSender::pass(bool everyPending)
             continue;
         }
         send(e);
+        pcudata::heartbeat::beat();
     }
 }
 
@@ -128,9 +134,11 @@ bool outboxSender::sleepUntil(time_t then)
     pcudata::timeSource& clock = pcudata::timeSrc();
     const int64_t thenUs = static_cast<int64_t>(then) * SECOND_US;
     std::unique_lock<std::mutex> g(m);
+    // In steps of at most a second, each stamping the sender's heartbeat: waiting is not stuck.
     for (int64_t now = clock.nowUs(); now < thenUs && !stopping; now = clock.nowUs()) {
-        const int64_t realUs = clock.realWaitUs(thenUs - now);
+        const int64_t realUs = std::min(clock.realWaitUs(thenUs - now), IDLE_BEAT_US);
         wake.wait_for(g, std::chrono::microseconds(realUs), [this] { return stopping.load(); });
+        pcudata::heartbeat::beat();
     }
     return !stopping;
 }
