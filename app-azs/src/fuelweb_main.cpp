@@ -25,6 +25,7 @@
 #include "durableState.h"
 #include "fuelweb.h"
 #include "holdKeeper.h"
+#include "operatorListener.h"
 #include "orderRecovery.h"
 #include "serviceSettings.h"
 #include "serviceStop.h"
@@ -214,6 +215,12 @@ int runCycles(int argc, char** argv)
             // The new cycle's state is in place before the old one's stops, so that no notice or
             // journal row of a request still running falls between them.
             state = std::make_unique<azs_apps::durableState>(cfg);
+            // The operator's listener comes first, so that the take-over below can be watched
+            // (/ready answers 503 until the cycle listens for the platform); it goes first too, at
+            // the cycle's end, so that the next cycle can bind its port.
+            std::unique_ptr<azs_apps::operatorListener> watcher =
+                azs_apps::operatorListener::forCycle(cycle.cfg);
+            if (watcher) watcher->start();
             // Destroyed before the service: it waits for the orders taken over as the service for
             // its requests.
             std::unique_ptr<azs_apps::orderRecovery> resumed;
@@ -240,6 +247,7 @@ int runCycles(int argc, char** argv)
                     return status;
                 }
                 logStartup(log, *svc, cfg);
+                if (watcher) watcher->markReady();
                 svc->run();
             }
             // Read and clear in one step: a SIGHUP that lands in between must not turn into a stop.
@@ -251,6 +259,7 @@ int runCycles(int argc, char** argv)
                 return 0;
             }
             poco_warning(log, "Рестарт приложения");
+            watcher.reset();
             retired.add(std::move(svc), std::move(resumed), std::move(keeper));
         }
     } catch (const std::exception& e) {

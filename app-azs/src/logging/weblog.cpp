@@ -16,6 +16,7 @@
 #include <mutex>
 #include <thread>
 
+#include "errorLines.h"
 #include "libLog.h"
 #include "lineQueue.h"
 #include "logEscape.h"
@@ -115,6 +116,13 @@ void formatLine(std::string& out, const Poco::Message& msg)
     out += '\n';
 }
 
+// The error lines of the whole process, for the operator's page.
+errorLines& recent()
+{
+    static errorLines* lines = new errorLines;  // loggers may write up to the process's very end
+    return *lines;
+}
+
 class batchChannel : public Poco::Channel {
 public:
     // The writer lives as long as the process (loggers may write up to its very end), so the
@@ -128,6 +136,12 @@ public:
     void log(const Poco::Message& msg) override
     {
         lines.push([&msg](std::string& out) { formatLine(out, msg); });
+        if (msg.getPriority() <= Poco::Message::PRIO_ERROR) {
+            std::string line;
+            formatLine(line, msg);
+            line.pop_back();  // the line feed
+            recent().add(std::move(line));
+        }
     }
 
     // fd < 0: standard error. The previous file is closed once the lines queued for it are out.
@@ -263,6 +277,11 @@ void configure(const std::string& level, const std::string& file)
 void drain()
 {
     queue().drain();
+}
+
+std::vector<std::string> recentErrors()
+{
+    return recent().last();
 }
 
 namespace {
