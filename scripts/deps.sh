@@ -15,7 +15,9 @@ BUILD=(build-essential cmake g++ pkg-config libpoco-dev libcurl4-openssl-dev lib
 # (tests/web/nginxDifferential_test.cpp) runs an nginx of its own on a loopback port as a second
 # reader of the same requests; the system's nginx is not used (on a machine that starts services
 # on installation, Debian starts it on port 80).
-TESTS=(libgtest-dev libgmock-dev libbenchmark-dev curl nginx)
+# prometheus: its promtool checks the text of /metrics (promtool check metrics) and the sample
+# alert rules in deploy/prometheus/ (promtool check rules); the server it also brings is not used.
+TESTS=(libgtest-dev libgmock-dev libbenchmark-dev curl nginx prometheus)
 
 # scripts/package.sh asks for these:
 #   dpkg-dev  dpkg-shlibdeps (the package's Depends from the libraries the programs link) and

@@ -167,7 +167,7 @@ int64_t callback::_send_data(const push& p, const std::string& json)
         }
         poco_information(log, std::string("Отправка ") + p.what + " (" + std::to_string(attempt) + "/" +
                                   std::to_string(PUSH_ATTEMPTS) + ")");
-        status = _send_data_block(url, json);
+        status = _send_data_block(url, json, p.path);
         poco_information(log, "Получен ответ HTTP/" + std::to_string(status));
         if (status == 200) return status;
     }
@@ -176,7 +176,7 @@ int64_t callback::_send_data(const push& p, const std::string& json)
     return status;
 }
 
-int64_t callback::_send_data_block(const std::string& url, const std::string& json)
+int64_t callback::_send_data_block(const std::string& url, const std::string& json, const char* kind)
 {
     Poco::Logger& log = Poco::Logger::get("fuelweb/callback/_send");
     if (url.empty()) return 500;
@@ -191,6 +191,7 @@ int64_t callback::_send_data_block(const std::string& url, const std::string& js
         req.body = json;
         req.headers.assign(std::begin(HEADERS), std::end(HEADERS));
         req.timeoutSec = TRANSFER_TIMEOUT_SEC;
+        req.kind = kind;
         log.debug("Send forward request endpoint=" + req.url + " json postdata=" + json +
                   " length=" + std::to_string(json.size()));
         upstream::postResult r = upstream::post(req, cfg.platform);

@@ -42,7 +42,7 @@ private:
     int64_t _send_data(const push& p, const std::string& json);
     // One POST of json to url with the configured keys as its query: the platform's status, or
     // 500 (libcurl unusable), 502 (no answer).
-    int64_t _send_data_block(const std::string& url, const std::string& json);
+    int64_t _send_data_block(const std::string& url, const std::string& json, const char* kind);
 };
 
 }  // namespace azs_apps

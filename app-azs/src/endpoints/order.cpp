@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "journal.h"
+#include "stationMetrics.h"
 #include "str.h"
 #include "trkLock.h"
 
@@ -293,7 +294,10 @@ void order::finish(run& r, int code)
         r.session->close();
         r.session.reset();
     }
-    if (code != 200) journal(r, state::journal::REFUSED, code, r.ans.getValue<std::string>("msg"));
+    if (code != 200) {
+        journal(r, state::journal::REFUSED, code, r.ans.getValue<std::string>("msg"));
+        stationMetrics::orderRefused(code);
+    }
     answer(*r.ctx, code, r.ans);
 }
 

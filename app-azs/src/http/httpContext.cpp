@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "httpAnswer.h"
+#include "stationMetrics.h"
 
 namespace azs_apps {
 
@@ -98,6 +99,7 @@ bool httpContext::complete(afterAnswer next)
 {
     if (completed || closed) return false;
     completed = true;
+    stationMetrics::httpRequest(routeSlot, answerStatus);
     bool keepOpen = next == done && keepAlive;
     std::string bytes = httpAnswer::head(answerStatus, req->http10, headers, answer.size(), !keepOpen);
     // The answer to HEAD has the length of the body it would have had, but no body.

@@ -80,6 +80,10 @@ public:
     bool complete(afterAnswer next = carryOn);
     bool isCompleted() const { return completed; }
 
+    // The route the request took, for the count of answers by route and code (the slot of
+    // stationMetrics; until a route is found, "other").
+    void metricsRoute(int slot) { routeSlot = slot; }
+
     // Called by the service when the request is over; the context is inert afterwards.
     void close() { closed = true; }
 
@@ -97,6 +101,7 @@ private:
     std::string answer;
     bool completed = false;
     bool closed = false;
+    int routeSlot = 0;  // stationMetrics::otherRoute()
 
     void splitUri();
     void readMultipartForm();

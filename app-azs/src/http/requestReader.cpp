@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "httpAnswer.h"
+#include "stationMetrics.h"
 #include "timeSource.h"
 
 namespace azs_apps {
@@ -333,11 +334,15 @@ void requestReader::refuse(std::unique_ptr<httpConnection>& conn, int status, co
     std::string what = "Запрос ";
     if (r.lineRead) what += r.head.getMethod() + " " + r.pathForLog() + " ";
     std::string text = what + "от " + conn->peer() + " отклонен (" + std::to_string(status) + "): " + why;
-    // A connection that never sent a byte is no request worth a warning (port scans, probes).
-    if (status == 408 && !conn->parser().started())
+    // A connection that never sent a byte is no request worth a warning (port scans, probes), nor
+    // a request to count.
+    if (status == 408 && !conn->parser().started()) {
         log.debug(text);
-    else
+    } else {
         poco_warning(log, text);
+        static const int front = stationMetrics::routeSlot("front");
+        stationMetrics::httpRequest(front, status);
+    }
     if (!conn->trySend(httpAnswer::refusal(status, r.http10))) {
         conn.reset();
         return;

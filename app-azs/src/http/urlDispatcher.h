@@ -18,17 +18,25 @@ public:
     // A handler is given the request it serves.
     using handler = std::function<void(httpContext&)>;
 
-    // Adds a pattern (ECMAScript regular expression matched against the whole path).
-    void assign(const std::string& pattern, handler fn);
+    // Adds a pattern (ECMAScript regular expression matched against the whole path). The requests
+    // it serves are counted under name, or under the name routeName() makes of the pattern.
+    void assign(const std::string& pattern, handler fn, const std::string& name = std::string());
     // The same for a member handler of an endpoint object.
     template <class App>
-    void assign(const std::string& pattern, void (App::*fn)(httpContext&), App* app)
+    void assign(const std::string& pattern, void (App::*fn)(httpContext&), App* app,
+                const std::string& name = std::string())
     {
-        assign(pattern, [app, fn](httpContext& ctx) { (app->*fn)(ctx); });
+        assign(
+            pattern, [app, fn](httpContext& ctx) { (app->*fn)(ctx); }, name);
     }
 
-    // Runs the handler of the first matching pattern on ctx. False when none matches.
+    // Runs the handler of the first matching pattern on ctx, and tells ctx the route it took.
+    // False when none matches.
     bool dispatch(const std::string& path, httpContext& ctx) const;
+
+    // The endpoint a pattern stands for: "^/callback/prices(/?)$" is "callback/prices", the empty
+    // pattern (the bare script path) "root".
+    static std::string routeName(const std::string& pattern);
 
     size_t size() const { return routes.size(); }
 
@@ -36,6 +44,7 @@ private:
     struct route {
         std::regex re;
         handler fn;
+        int metricsSlot;
     };
     std::vector<route> routes;
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "stationMetrics.h"
+
 namespace azs_apps {
 namespace weblog {
 
@@ -82,6 +84,7 @@ lineQueue::outcome lineQueue::commit(buffer& b, size_t start)
         counters.pending.fetch_sub(size, std::memory_order_relaxed);
         b.bytes.resize(start);
         counters.dropped.fetch_add(1, std::memory_order_relaxed);
+        stationMetrics::logLinesDropped(1);
         return outcome::dropped;
     }
     // Numbered while the buffer's lock is held: a writer that has seen this number can only take

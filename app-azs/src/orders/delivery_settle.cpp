@@ -6,6 +6,7 @@
 #include "delivery.h"
 #include "journal.h"
 #include "pumpHolds.h"
+#include "stationMetrics.h"
 #include "storedNotice.h"
 #include "str.h"
 #include "timeSource.h"
@@ -426,6 +427,10 @@ void delivery::endWith(const state::finalNotice& n)
 {
     if (run.finalSent) return;
     run.finalSent = true;
+    if (n.kind == state::noticeKind::complete)
+        stationMetrics::orderCompleted();
+    else
+        stationMetrics::orderCancelled(n.reason);
     upstream::storedNotice stored(n, log);
     if (stored.stored()) closeServed();
     closeOrder();

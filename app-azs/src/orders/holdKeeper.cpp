@@ -5,6 +5,7 @@
 #include "orderFence.h"
 #include "outbox.h"
 #include "servedOrders.h"
+#include "stationMetrics.h"
 #include "storedNotice.h"
 #include "timeSource.h"
 #include "watchedOrders.h"
@@ -370,6 +371,7 @@ void holdKeeper::sendCancellation(const std::string& orderId, const std::string&
                                   const char* reason)
 {
     const std::string apikey = clientKey + "," + serverKey + "," + stationKey;
+    stationMetrics::orderCancelled(reason);
     auto stored =
         std::make_shared<upstream::storedNotice>(state::finalNotice::cancel(apikey, orderId, reason), log);
     auto finished = std::make_shared<std::atomic<bool>>(false);

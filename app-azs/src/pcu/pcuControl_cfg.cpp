@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <string>
 
+#include "commandTimer.h"
 #include "ctlLog.h"
 #include "libLog.h"
 #include "pcuControl.h"
@@ -119,11 +120,15 @@ int pcuControl::getAzsCfg(acfg_data& cfg, int& err)
         return -1;
     }
     ctlLogCyr().information("Запрос конфигурации АЗС");
+    commandTimer timer("@!ACFG\n");
     if (_sendCommand("@!ACFG\n") != 0) {
+        timer.done(-1);
         err = EIO;
         return -1;
     }
-    return _readCfBlock(cfg, err) == 0 ? 0 : -1;
+    const int r = _readCfBlock(cfg, err) == 0 ? 0 : -1;
+    timer.done(r);
+    return r;
 }
 
 int pcuControl::getAzsPrs(acfg_data& cfg, int& err)
@@ -134,11 +139,15 @@ int pcuControl::getAzsPrs(acfg_data& cfg, int& err)
         return -1;
     }
     ctlLogCyr().information("Запрос цен АЗС");
+    commandTimer timer("@!APRS\n");
     if (_sendCommand("@!APRS\n") != 0) {
+        timer.done(-1);
         err = EIO;
         return -1;
     }
-    return _readPriceBlock(cfg, err) == 0 ? 0 : -1;
+    const int r = _readPriceBlock(cfg, err) == 0 ? 0 : -1;
+    timer.done(r);
+    return r;
 }
 
 int pcuControl::_readCfBlock(acfg_data& cfg, int& err)

@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "commandTimer.h"
 #include "ctlLog.h"
 #include "pcuControl.h"
 #include "timeSource.h"
@@ -64,11 +65,15 @@ int commandPrologue(pcuControl& ctl, const cmdFrame& f, cntlMsgResult& res, int&
 int exchange(pcuControl& ctl, const std::string& line, const std::string& info, cntlMsgResult& res, int& err)
 {
     ctlLog().information(info);
+    commandTimer timer(line);
     if (ctl._sendCommand(line) != 0) {
+        timer.done(-1);
         err = EIO;
         return -1;
     }
-    return ctl._readResult(res, err);
+    const int r = ctl._readResult(res, err);
+    timer.done(r);
+    return r;
 }
 
 int runCommand(pcuControl& ctl, const cmdFrame& f, const std::string& line, const std::string& info,
@@ -126,7 +131,9 @@ int pcuControl::register_wrkplace(cntlMsgResult& res, int& err)
     }
     const std::string line = "@!REGM" + kv("NUM", wplace) + kv("TYP", wplace_typ) + ";\n";
     ctlLog().information("Регистрация рабочего места");
+    commandTimer timer(line);
     if (_sendCommand(line) != 0) {
+        timer.done(-1);
         registered = false;
         err = EIO;
         return -1;
@@ -134,6 +141,7 @@ int pcuControl::register_wrkplace(cntlMsgResult& res, int& err)
     // Judged by the reply actually read: a record that still holds RES 1 from an earlier command
     // must not turn an unanswered REGM into a registration.
     const int r = _readResult(res, err);
+    timer.done(r);
     if (r == 1) registered = true;
     return r;
 }

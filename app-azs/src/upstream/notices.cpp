@@ -85,6 +85,7 @@ int64_t notices::send(const notice& n, const std::string& orderId, const std::st
     req.url = target.endpoint + n.path;
     req.body = body;
     req.timeoutSec = n.timeoutSec;
+    req.kind = n.path;
     req.headers.assign(std::begin(HEADERS), std::end(HEADERS));
 
     poco_information(log, std::string(n.sending) + orderId + "')");

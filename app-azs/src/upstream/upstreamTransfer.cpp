@@ -9,6 +9,8 @@
 #include <mutex>
 #include <type_traits>
 
+#include "stationMetrics.h"
+
 namespace azs_apps {
 namespace upstream {
 
@@ -90,7 +92,9 @@ int seek_callback(void* cursor, int64_t offset, int origin)
     return CURL_SEEKFUNC_OK;
 }
 
-postResult post(const postRequest& req, const settings& s)
+namespace {
+
+postResult transfer(const postRequest& req, const settings& s)
 {
     postResult r;
     r.status = 500;
@@ -147,6 +151,16 @@ postResult post(const postRequest& req, const settings& s)
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
     r.status = code;
     r.result = postResult::answered;
+    return r;
+}
+
+}  // namespace
+
+postResult post(const postRequest& req, const settings& s)
+{
+    postResult r = transfer(req, s);
+    stationMetrics::noticeAttempt(req.kind,
+                                  r.result == postResult::answered ? static_cast<int>(r.status) : 0);
     return r;
 }
 

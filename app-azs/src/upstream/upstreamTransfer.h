@@ -21,6 +21,9 @@ struct postRequest {
     std::string body;
     std::vector<std::string> headers;
     long timeoutSec = 10;
+    // The notice's path below the platform's endpoint ("/volume", "/callback/prices", ...), the
+    // kind under which the attempt is counted.
+    std::string kind;
 };
 
 // Outcome of one transfer.
@@ -48,7 +51,8 @@ tlsOptions tlsFor(const std::string& url, const settings& s);
 int globalInit();
 std::string globalInitError();
 
-// Sends the request and waits for the answer (or the time-out).
+// Sends the request and waits for the answer (or the time-out). Every call is counted as one
+// attempt of its kind, with the answer's status or as an error when no answer came.
 postResult post(const postRequest& req, const settings& s);
 
 // Body cursor of a transfer, read by libcurl through read_callback.
