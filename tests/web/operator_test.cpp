@@ -178,6 +178,12 @@ TEST_F(OperatorStation, HealthFollowsTheTableAndTheController)
     };
     EXPECT_EQ(get("/health").body, R"({"failing":["pump_table"],"status":"fail"})");
     EXPECT_TRUE(warned("pump_table"));
+    // The daemon gone, the table's age still grows from its last renewal, so that an alert on it
+    // fires.
+    const int64_t since = status()->getObject("pumpTable")->getValue<int64_t>("sinceRenewedSec");
+    EXPECT_TRUE(waitFor(
+        [&] { return status()->getObject("pumpTable")->getValue<int64_t>("sinceRenewedSec") > since + 2; }));
+    EXPECT_EQ(status()->getObject("pumpTable")->getValue<int64_t>("ageSec"), -1);
     follower.reset();  // the monitor stops following: nothing renews the table any more
     pcu.stop();
     EXPECT_TRUE(waitFor([&] { return !listener->snapshot().controller.connected; }, WAIT_MS));
@@ -237,6 +243,14 @@ TEST_F(OperatorStation, StatusShowsTheOrderInProgressAndItsPendingNotice)
     EXPECT_EQ(n->getValue<std::string>("state"), "pending");
     EXPECT_GE(n->getValue<int>("attempts"), 1);
     EXPECT_EQ(status()->getObject("noticeCounts")->getValue<int>("pending"), 1);
+
+    // The scrape reads the same snapshot.
+    const httpReply m = get("/metrics");
+    EXPECT_EQ(m.status, 200);
+    EXPECT_EQ(m.contentType, "text/plain; version=0.0.4");
+    for (const char* line : {"\nfuelgate_notices_pending 1\n", "\nfuelgate_controller_up 1\n",
+                             "\nfuelgate_notices_abandoned 0\n"})
+        EXPECT_NE(m.body.find(line), std::string::npos) << line << m.body;
 }
 
 // The answer as a whole: members sorted, compact, the controller and table as they are.
@@ -271,8 +285,8 @@ TEST_F(OperatorStation, OnlyItsOwnPathsAndOnlyGet)
     startListener();
     EXPECT_EQ(get("/").status, 200);
     EXPECT_EQ(get("/").contentType, "text/html; charset=utf-8");
-    for (const char* path :
-         {"/ping", "/api/fuelweb/ping", "/status", "/status.json/", "/health/x", "/metrics/x", "/index.html"})
+    for (const char* path : {"/ping", "/api/fuelweb/ping", "/status", "/status.json/", "/health/x",
+                             "/metrics/x", "/metrics.txt", "/index.html"})
         EXPECT_EQ(get(path).status, 404) << path;
     EXPECT_EQ(webtest::httpPost(listener->port(), "/health", "application/json", "{}").status, 405);
 }
@@ -299,9 +313,8 @@ TEST_F(OperatorStation, NoAnswerShowsAKey)
                std::string("apikey=") + orders[0].client + "," + SERVER_KEY + "," + STATION_KEY + " refused");
     ASSERT_TRUE(waitFor([&] { return status()->getArray("errors")->size() == 1; }));
 
-    std::vector<std::string> answers{get("/").body, get("/status.json").body, get("/health").body,
-                                     get("/ready").body};
-    if (get("/metrics").status == 200) answers.push_back(get("/metrics").body);
+    const std::vector<std::string> answers{get("/").body, get("/status.json").body, get("/health").body,
+                                           get("/ready").body, get("/metrics").body};
     for (const std::string& body : answers) {
         for (const std::string& key :
              {std::string(SERVER_KEY), std::string(STATION_KEY), orders[0].client, orders[1].client})

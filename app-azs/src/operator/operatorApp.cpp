@@ -3,6 +3,7 @@
 #include "healthCheck.h"
 #include "operatorListener.h"
 #include "operatorPage.h"
+#include "stationMetrics.h"
 #include "statusJson.h"
 
 namespace azs_apps {
@@ -15,14 +16,32 @@ constexpr const char* PAGE_POLICY =
     "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; connect-src 'self'; "
     "img-src 'self' data:; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
+constexpr const char* METRICS = "text/plain; version=0.0.4";
+
+// The gauges of the scrape, read from the same snapshot as the page.
+stationMetrics::gauges gaugesOf(const stationSnapshot& s)
+{
+    stationMetrics::gauges g;
+    g.noticesPending = s.noticesPending;
+    g.noticesAbandoned = s.noticesAbandoned;
+    g.noticeOldestPendingSeconds = static_cast<double>(s.oldestPendingSec);
+    g.controllerUp = s.controller.connected;
+    g.pumpTableAgeSeconds = static_cast<double>(s.table.sinceRenewedSec);
+    for (const pumpView& p : s.pumps) ++g.pumpsByStatus[p.status];
+    for (const orderView& o : s.orders) g.watches += o.stage != "reserved";
+    return g;
+}
+
 }  // namespace
 
 operatorApp::operatorApp(operatorListener& owner) : owner(owner)
 {
-    urls.assign("^/$", &operatorApp::page, this);
-    urls.assign("^/status\\.json$", &operatorApp::status, this);
-    urls.assign("^/health$", &operatorApp::health, this);
-    urls.assign("^/ready$", &operatorApp::ready, this);
+    // Counted apart from the platform's routes of the same names.
+    urls.assign("^/$", &operatorApp::page, this, "operator/page");
+    urls.assign("^/status\\.json$", &operatorApp::status, this, "operator/status.json");
+    urls.assign("^/health$", &operatorApp::health, this, "operator/health");
+    urls.assign("^/ready$", &operatorApp::ready, this, "operator/ready");
+    urls.assign("^/metrics$", &operatorApp::metrics, this, "operator/metrics");
 }
 
 bool operatorApp::serve(const std::shared_ptr<httpContext>& ctx, const std::string& path)
@@ -73,6 +92,12 @@ void operatorApp::ready(httpContext& ctx)
     if (!onlyGet(ctx)) return;
     const healthAnswer r = readinessOf(owner.isReady());
     answer(ctx, r.code, JSON, r.body);
+}
+
+void operatorApp::metrics(httpContext& ctx)
+{
+    if (!onlyGet(ctx)) return;
+    answer(ctx, 200, METRICS, stationMetrics::render(gaugesOf(owner.snapshot())));
 }
 
 }  // namespace azs_apps

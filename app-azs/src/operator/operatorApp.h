@@ -5,6 +5,7 @@
 //   GET /status.json   the snapshot as JSON (statusJson)
 //   GET /health        200 or 503 with the failing checks (healthCheck)
 //   GET /ready         200 once the cycle has taken over its orders and listens for the platform
+//   GET /metrics       the station's counters and the snapshot's gauges, Prometheus text 0.0.4
 // Another method on these paths is answered 405, any other path 404. Every answer is marked not to
 // be cached: it is the state of the moment.
 #include <memory>
@@ -31,6 +32,7 @@ private:
     void status(httpContext& ctx);
     void health(httpContext& ctx);
     void ready(httpContext& ctx);
+    void metrics(httpContext& ctx);
 
     // False (with the answer 405 sent) for a method other than GET.
     static bool onlyGet(httpContext& ctx);

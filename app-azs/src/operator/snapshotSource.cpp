@@ -55,7 +55,8 @@ std::string clientKeyPrefix(const std::string& key)
     return key.substr(0, shown) + (key.empty() ? "" : "…");
 }
 
-snapshotSource::snapshotSource(const settings& cfg, controllerProbe& probe) : cfg(cfg), probe(probe)
+snapshotSource::snapshotSource(const settings& cfg, controllerProbe& probe)
+    : cfg(cfg), probe(probe), startedAt(pcudata::timeSrc().now())
 {
     cfg.controller.applyTo(pcu);
 }
@@ -80,10 +81,16 @@ stationSnapshot snapshotSource::take()
 void snapshotSource::readTable(stationSnapshot& s)
 {
     s.table.attached = pcu.is_shm() || pcu.shmInit() == 0;
-    if (!s.table.attached) return;
-    s.table.fresh = pcu.tableFresh();
-    const int64_t dataTime = pcu.tableTime();
-    if (dataTime != 0) s.table.ageSec = std::max<int64_t>(0, static_cast<int64_t>(s.takenAt) - dataTime);
+    if (s.table.attached) {
+        s.table.fresh = pcu.tableFresh();
+        const int64_t dataTime = pcu.tableTime();
+        if (dataTime != 0) {
+            s.table.ageSec = std::max<int64_t>(0, static_cast<int64_t>(s.takenAt) - dataTime);
+            lastRenewal = dataTime;
+        }
+    }
+    const int64_t renewed = lastRenewal != 0 ? lastRenewal : static_cast<int64_t>(startedAt);
+    s.table.sinceRenewedSec = std::max<int64_t>(0, static_cast<int64_t>(s.takenAt) - renewed);
 }
 
 void snapshotSource::readPumps(stationSnapshot& s)

@@ -41,6 +41,8 @@ private:
     controllerProbe& probe;
     pcudata::pcuControl pcu;  // the pump table
     std::unique_ptr<state::stateDb> db;
+    time_t startedAt;
+    int64_t lastRenewal = 0;  // the last dataTime seen that was not 0
     bool writable = false;
     time_t writeCheckedAt = 0;
     std::mutex m;

@@ -59,6 +59,9 @@ struct tableView {
     bool attached = false;  // the segment could be attached
     bool fresh = false;     // renewed by the monitor daemon within pcuControl::TABLE_STALE_SEC
     int64_t ageSec = -1;    // -1: the daemon is gone (or never was)
+    // Since the table was last seen renewed, also when the daemon is gone: from the last renewal
+    // this listener saw, or from its own start when it saw none.
+    int64_t sinceRenewedSec = 0;
 };
 
 struct warningView {

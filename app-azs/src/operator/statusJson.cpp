@@ -86,6 +86,7 @@ Object::Ptr tableJson(const tableView& t)
     o->set("attached", t.attached);
     o->set("fresh", t.fresh);
     o->set("ageSec", t.ageSec);
+    o->set("sinceRenewedSec", t.sinceRenewedSec);
     return o;
 }
 
