@@ -175,9 +175,9 @@ function show(s) {
   const file = document.getElementById("state-file");
   file.textContent = s.stateFileWritable ? "запись возможна" : "запись невозможна";
   file.className = s.stateFileWritable ? "good" : "bad";
-  const errors = s.errors.join("\n");
+  const errors = s.errors.join("\n") || "нет";
   const pre = document.getElementById("errors");
-  if (pre.textContent !== errors) pre.textContent = errors || "нет";
+  if (pre.textContent !== errors) pre.textContent = errors;
   document.getElementById("updated").textContent = "обновлено " + new Date(s.time * 1000).toLocaleTimeString("ru-RU");
 }
 
