@@ -169,6 +169,7 @@ TEST_F(OperatorStation, HealthFollowsTheTableAndTheController)
 {
     startStation();
     ASSERT_TRUE(waitFor([&] { return get("/health").status == 200; }));
+    follower.reset();  // the monitor stops following: nothing renews the table any more
     controller().dataTime = 0;
     auto warned = [&](const std::string& check) {
         Poco::JSON::Array::Ptr w = status()->getArray("warnings");
@@ -184,7 +185,6 @@ TEST_F(OperatorStation, HealthFollowsTheTableAndTheController)
     EXPECT_TRUE(waitFor(
         [&] { return status()->getObject("pumpTable")->getValue<int64_t>("sinceRenewedSec") > since + 2; }));
     EXPECT_EQ(status()->getObject("pumpTable")->getValue<int64_t>("ageSec"), -1);
-    follower.reset();  // the monitor stops following: nothing renews the table any more
     pcu.stop();
     EXPECT_TRUE(waitFor([&] { return !listener->snapshot().controller.connected; }, WAIT_MS));
     EXPECT_EQ(get("/health").body, R"({"failing":["pump_table","controller"],"status":"fail"})");
