@@ -2,7 +2,8 @@
 # Demo of the whole station on this machine, on loopback only:
 #   pcuSimulator      simulated pump controller (control port 65520, monitoring port 65521)
 #   pcuMonitorServer  follows the monitoring port and fills the shared pump table
-#   fuelweb           the HTTP service (http://127.0.0.1:8080/api/fuelweb)
+#   fuelweb           the HTTP service (http://127.0.0.1:8080/api/fuelweb), the operator's page
+#                     on http://127.0.0.1:8081/
 #   platformStub      stand-in for the ordering platform's notice endpoints (port 8090)
 # Installs what is missing, builds into build/, writes its configuration, logs and pid files
 # under run/, waits until /ping answers and prints example requests. Ctrl-C stops everything.
@@ -11,13 +12,14 @@
 # the take-over of the orders it was watching can be tried here; FUELWEB_RESTART=0 leaves that to
 # you and prints the command.
 #
-# Ports can be changed with FUELWEB_PORT, CTL_PORT, MON_PORT, SIM_CMD_PORT and PLATFORM_PORT, the
-# build directory with BUILD_DIR (default build).
+# Ports can be changed with FUELWEB_PORT, OPERATOR_PORT, CTL_PORT, MON_PORT, SIM_CMD_PORT and
+# PLATFORM_PORT, the build directory with BUILD_DIR (default build).
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
 
 FUELWEB_PORT=${FUELWEB_PORT:-8080}
+OPERATOR_PORT=${OPERATOR_PORT:-8081}
 CTL_PORT=${CTL_PORT:-65520}
 MON_PORT=${MON_PORT:-65521}
 SIM_CMD_PORT=${SIM_CMD_PORT:-65522}
@@ -71,7 +73,8 @@ stop_all
 
 # The demo configuration: the sample from deploy/ with loopback ports, the demo keys and every
 # file inside run/.
-sed -e "s|\"port\": *[0-9]*|\"port\": $FUELWEB_PORT|" \
+sed -e "/\"operator\"/!s|\"port\": *[0-9]*|\"port\": $FUELWEB_PORT|" \
+    -e "/\"operator\"/s|\"port\": *[0-9]*|\"port\": $OPERATOR_PORT|" \
     -e "s|\"ip\": *\"[^\"]*\"|\"ip\": \"127.0.0.1\"|" \
     -e "s|\"level\": *\"[^\"]*\"|\"level\": \"info\"|" \
     -e "s|\"file\": *\"[^\"]*\"|\"file\": \"$RUN/fuelweb.log\"|" \
@@ -97,7 +100,7 @@ wait_listening() {
     exit 1
 }
 
-for port in "$FUELWEB_PORT" "$CTL_PORT" "$MON_PORT" "$SIM_CMD_PORT" "$PLATFORM_PORT"; do
+for port in "$FUELWEB_PORT" "$OPERATOR_PORT" "$CTL_PORT" "$MON_PORT" "$SIM_CMD_PORT" "$PLATFORM_PORT"; do
     if listening "$port"; then
         echo "Port $port is already in use; choose other ports (see the top of $0)." >&2
         exit 1
@@ -175,6 +178,8 @@ show_config "$(curl -s "$BASE/station/config?apikey=$STATION_APIKEY" || true)"
 cat <<EOF
 
 == fuelgate demo is running (Ctrl-C stops it)
+
+The operator's page: http://127.0.0.1:$OPERATOR_PORT/   (status: /status.json, /health, /ready)
 
 Pump state:
   curl -s '$BASE/ping?apikey=$APIKEY&columnId=1'; echo

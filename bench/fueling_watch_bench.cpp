@@ -221,7 +221,8 @@ int main(int argc, char** argv)
     std::fprintf(f,
                  "{\"service\":{\"ip\":\"127.0.0.1\",\"port\":%u,\"worker_threads\":64},"
                  "\"logging\":{\"level\":\"info\",\"file\":\"%s/fuelweb.log\"},"
-                 "\"fuelweb\":{\"upstream_key\":\"srv\",\"ctl_key\":\"azs\",\"tmp_path\":\"%s\","
+                 "\"fuelweb\":{\"operator\":{\"port\":0},\"upstream_key\":\"srv\",\"ctl_key\":\"azs\",\"tmp_"
+                 "path\":\"%s\","
                  "\"ctl_port\":%d,\"upstream_endpoint\":\"%s\",\"order_timeout\":600,"
                  "\"state_path\":\"%s/state.db\"}}\n",
                  port, dir.c_str(), dir.c_str(), pcu.ctlPort(), platform.baseUrl().c_str(), dir.c_str());

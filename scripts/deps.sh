@@ -5,6 +5,7 @@
 #   scripts/deps.sh --package       what building the Debian package needs (scripts/package.sh)
 #   scripts/deps.sh --package-check that, and what checking the package needs (package-check.sh)
 #   scripts/deps.sh --fuzz          what the tests need, and clang with libFuzzer, for scripts/fuzz.sh
+#   scripts/deps.sh --browser       what the tests need, and a browser, for scripts/browser-test.sh
 set -euo pipefail
 
 # What building the programs needs. libsystemd-dev: sd_notify, with which both programs tell
@@ -36,10 +37,18 @@ PACKAGE_CHECK=(lintian logrotate debootstrap systemd-container)
 # clang only recommends.
 FUZZING=(clang libclang-rt-14-dev libfuzzer-14-dev)
 
+# Only scripts/browser-test.sh asks for these: the operator page is checked in a real browser, the
+# Debian chromium run headless (driven by playwright-core from npm, which never downloads a browser
+# of its own). Node.js and npm only when no npm is there at all: a Node.js from elsewhere that brings
+# its own npm is used as it is (Debian's npm would conflict with it).
+BROWSER=(chromium)
+command -v npm >/dev/null 2>&1 || BROWSER+=(nodejs npm)
+
 case "${1:-}" in
   --package) PACKAGES=("${BUILD[@]}" "${PACKAGE[@]}") ;;
   --package-check) PACKAGES=("${BUILD[@]}" "${PACKAGE[@]}" "${PACKAGE_CHECK[@]}") ;;
   --fuzz) PACKAGES=("${BUILD[@]}" "${TESTS[@]}" "${FUZZING[@]}") ;;
+  --browser) PACKAGES=("${BUILD[@]}" "${TESTS[@]}" "${BROWSER[@]}") ;;
   "") PACKAGES=("${BUILD[@]}" "${TESTS[@]}") ;;
   *) echo "deps.sh: unknown option $1" >&2; exit 2 ;;
 esac

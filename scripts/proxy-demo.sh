@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The TLS proxy of deploy/nginx/fuelweb.conf in front of the running demo, on loopback:
 #   https://127.0.0.1:8443/api/fuelweb  ->  http://127.0.0.1:8080/api/fuelweb (./run.sh)
+#   https://127.0.0.1:8443/operator/    ->  http://127.0.0.1:8081/ (user operator, password
+#                                           demo-operator)
 # Start ./run.sh first (in another terminal). This script installs nginx and openssl when they are
 # missing, makes a certificate for localhost/127.0.0.1 that lives as long as the demo (run/proxy/),
 # writes an nginx configuration from the sample with the demo's ports and paths, and runs nginx
@@ -16,6 +18,7 @@ cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 
 FUELWEB_PORT=${FUELWEB_PORT:-8080}
+OPERATOR_PORT=${OPERATOR_PORT:-8081}
 PROXY_PORT=${PROXY_PORT:-8443}
 APIKEY=demo-client,demo-server,demo-station
 DIR="$ROOT/run/proxy"
@@ -46,11 +49,15 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=localhost" \
     -addext "subjectAltName=DNS:localhost,IP:127.0.0.1" \
     -keyout "$DIR/station.key" -out "$DIR/station.crt" 2>/dev/null
 chmod 600 "$DIR/station.key"
+# The operator's page behind basic authentication: user "operator", password "demo-operator".
+printf 'operator:%s\n' "$(openssl passwd -apr1 demo-operator)" > "$DIR/operator.htpasswd"
 
 # The sample with the demo's ports and files; nginx's own settings for a run without the system
 # configuration.
 sed -e "s|listen 443 ssl;|listen 127.0.0.1:$PROXY_PORT ssl;|" \
     -e "s|server 127.0.0.1:8080;|server 127.0.0.1:$FUELWEB_PORT;|" \
+    -e "s|server 127.0.0.1:8081;|server 127.0.0.1:$OPERATOR_PORT;|" \
+    -e "s|/etc/nginx/fuelgate-operator.htpasswd|$DIR/operator.htpasswd|" \
     -e "s|/etc/fuelgate/tls/station.crt|$DIR/station.crt|" \
     -e "s|/etc/fuelgate/tls/station.key|$DIR/station.key|" \
     deploy/nginx/fuelweb.conf > "$DIR/fuelweb.conf"
@@ -94,4 +101,6 @@ fi
 
 echo "== proxy on $BASE (certificate $DIR/station.crt), Ctrl-C stops it"
 echo "curl -s --cacert $DIR/station.crt '$BASE/ping?apikey=$APIKEY&columnId=1'"
+echo "curl -s --cacert $DIR/station.crt -u operator:demo-operator 'https://127.0.0.1:$PROXY_PORT/operator/status.json'"
+echo "the operator's page: https://127.0.0.1:$PROXY_PORT/operator/ (operator / demo-operator)"
 wait "$NGINX_PID"

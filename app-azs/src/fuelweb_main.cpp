@@ -33,6 +33,7 @@
 #include "fuelweb.h"
 #include "fuelwebOptions.h"
 #include "holdKeeper.h"
+#include "operatorListener.h"
 #include "orderRecovery.h"
 #include "serviceSettings.h"
 #include "serviceStatus.h"
@@ -241,6 +242,12 @@ int runCycles(const std::string& path)
             // The new cycle's state is in place before the old one's stops, so that no notice or
             // journal row of a request still running falls between them.
             state = std::make_unique<azs_apps::durableState>(cfg);
+            // The operator's listener comes first, so that the take-over below can be watched
+            // (/ready answers 503 until the cycle listens for the platform); it goes first too, at
+            // the cycle's end, so that the next cycle can bind its port.
+            std::unique_ptr<azs_apps::operatorListener> watcher =
+                azs_apps::operatorListener::forCycle(cycle.cfg);
+            if (watcher) watcher->start();
             // Destroyed before the service: it waits for the orders taken over as the service for
             // its requests.
             std::unique_ptr<azs_apps::orderRecovery> resumed;
@@ -267,6 +274,7 @@ int runCycles(const std::string& path)
                     return status;
                 }
                 logStartup(log, *svc, cfg);
+                if (watcher) watcher->markReady();
                 auto status = std::make_shared<azs_apps::serviceStatus>(cfg);
                 notify::send("READY=1\nSTATUS=" + status->text());
                 setLiveStatus(status);
@@ -281,6 +289,7 @@ int runCycles(const std::string& path)
                 return 0;
             }
             poco_warning(log, "Рестарт приложения");
+            watcher.reset();
             retired.add(std::move(svc), std::move(resumed), std::move(keeper));
         }
     } catch (const std::exception& e) {

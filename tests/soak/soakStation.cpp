@@ -132,8 +132,9 @@ void soakStation::writeConfig()
     std::ofstream(d + "/config.json")
         << "{\"service\":{\"ip\":\"127.0.0.1\",\"port\":" << port << ",\"worker_threads\":48},"
         << "\"logging\":{\"level\":\"info\",\"file\":\"" << d << "/fuelweb.log\"},"
-        << "\"fuelweb\":{\"tmp_path\":\"" << d << "\",\"run_path\":\"" << d << "\",\"log_path\":\"" << d
-        << "\",\"ctl_addr\":\"127.0.0.1\",\"ctl_port\":" << pcu.ctlPort() << ",\"mon_port\":" << pcu.monPort()
+        << "\"fuelweb\":{\"operator\":{\"port\":0},\"tmp_path\":\"" << d << "\",\"run_path\":\"" << d
+        << "\",\"log_path\":\"" << d << "\",\"ctl_addr\":\"127.0.0.1\",\"ctl_port\":" << pcu.ctlPort()
+        << ",\"mon_port\":" << pcu.monPort()
         << ",\"upstream_key\":\"srv\",\"ctl_key\":\"azs\",\"upstream_endpoint\":\"" << platform.baseUrl()
         << "\",\"state_path\":\"" << d << "/state.db\",\"order_timeout\":" << settings.orderTimeout
         << ",\"notice_resend_interval\":" << settings.resendInterval << ",\"ctl_postpay_allow\":true}}\n";

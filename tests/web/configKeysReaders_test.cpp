@@ -49,8 +49,6 @@ TEST(ConfigKeysReaders, EveryKeyOfTheServiceInTheTableIsRead)
 {
     for (const pcudata::configKey& k : pcudata::configKeys()) {
         if ((k.readers & pcudata::readByFuelweb) == 0) continue;
-        // The operator listener reads these with its own settings.
-        if (std::string(k.name).rfind("fuelweb.operator.", 0) == 0) continue;
         EXPECT_TRUE(fuelwebComplains(k.name))
             << k.name << " is in the table but the service does not read it";
     }
@@ -75,7 +73,6 @@ TEST(ConfigKeysReaders, EachReaderAcceptsTheTablesRangeOfAKey)
 {
     for (const pcudata::configKey& k : pcudata::configKeys()) {
         if (k.kind != pcudata::keyKind::integer) continue;
-        if (std::string(k.name).rfind("fuelweb.operator.", 0) == 0) continue;  // see above
         const bool web = (k.readers & pcudata::readByFuelweb) != 0;
         auto complains = [&](int64_t v) {
             const std::string json = std::to_string(v);

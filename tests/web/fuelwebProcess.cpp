@@ -33,7 +33,11 @@ void FuelwebProcess::writeConfig(const std::string& statePath, const std::string
                                 << dir.path() << "/fuelweb.log\"},\"fuelweb\":{\"tmp_path\":\"" << dir.path()
                                 << "\",\"ctl_port\":" << pcu.ctlPort() << ",\"upstream_key\":\"srv\","
                                 << "\"ctl_key\":\"azs\",\"upstream_endpoint\":\"" << platform.baseUrl()
-                                << "\",\"state_path\":\"" << statePath << "\"" << more << "}}";
+                                << "\",\"state_path\":\"" << statePath << "\""
+                                << (more.find("\"operator\"") == std::string::npos
+                                        ? ",\"operator\":{\"port\":0}"
+                                        : "")
+                                << more << "}}";
 }
 
 void FuelwebProcess::startService()

@@ -54,8 +54,9 @@ protected:
         std::ofstream out(configFile());
         out << "{\"service\":{\"ip\":\"127.0.0.1\",\"port\":" << port << ",\"worker_threads\":4},"
             << "\"logging\":{\"level\":\"info\",\"file\":\"" << logFile() << "\"},"
-            << "\"fuelweb\":{\"tmp_path\":\"" << dir.path() << "\",\"order_timeout\":" << orderTimeout
-            << ",\"state_path\":\"" << dir.path() << "/state.db\"}}";
+            << "\"fuelweb\":{\"operator\":{\"port\":0},\"tmp_path\":\"" << dir.path()
+            << "\",\"order_timeout\":" << orderTimeout << ",\"state_path\":\"" << dir.path()
+            << "/state.db\"}}";
     }
 
     void spawn(const std::string& config)
@@ -238,7 +239,7 @@ TEST_F(FuelwebProcess, LogsTheBoundPortTheKeyFileAndMistypedKeys)
 {
     std::ofstream(configFile()) << "\xEF\xBB\xBF{\"service\":{\"ip\":\"127.0.0.1\",\"port\":0},"
                                 << "\"logging\":{\"file\":\"" << logFile() << "\"},"
-                                << "\"fuelweb\":{\"tmp_path\":\"" << dir.path()
+                                << "\"fuelweb\":{\"operator\":{\"port\":0},\"tmp_path\":\"" << dir.path()
                                 << "\",\"order_timeout\":\"60\",\"state_path\":\"" << dir.path()
                                 << "/state.db\"}}";
     spawn(configFile());

@@ -30,9 +30,10 @@ requestReader::settings readerSettings(const serviceSettings& svc)
 
 }  // namespace
 
-webService::webService(serviceSettings s, std::string script, appFactory make)
+webService::webService(serviceSettings s, std::string script, appFactory make, std::string keys)
     : svcSettings(std::move(s)),
       scriptPath(std::move(script)),
+      addressKeys(std::move(keys)),
       pool([this, make] { return make(*this); }),
       reader(readerSettings(svcSettings),
              [this](std::unique_ptr<httpConnection>& c) { return threads.submit(c); }),
@@ -61,9 +62,8 @@ void webService::start()
         listener.bind(Poco::Net::SocketAddress(ip, static_cast<Poco::UInt16>(svcSettings.port)), true, false);
         listener.listen(LISTEN_BACKLOG);
     } catch (const Poco::Exception& e) {
-        throw std::runtime_error(
-            "Не удалось открыть " + ip + ":" + std::to_string(svcSettings.port) +
-            " для приёма запросов (\"service.ip\", \"service.port\"): " + e.displayText());
+        throw std::runtime_error("Не удалось открыть " + ip + ":" + std::to_string(svcSettings.port) +
+                                 " для приёма запросов (" + addressKeys + "): " + e.displayText());
     }
     boundPort = listener.address().port();
     reader.start(listener.impl()->sockfd());

@@ -32,8 +32,10 @@ public:
     // Makes the root application objects of this service life, on demand.
     using appFactory = std::function<std::unique_ptr<application>(webService&)>;
 
-    // script: the path below which the requests are served ("fuelweb.script").
-    webService(serviceSettings s, std::string script, appFactory make);
+    // script: the path below which the requests are served ("fuelweb.script"). keys: the
+    // configuration keys of the address and port, named when they can't be bound.
+    webService(serviceSettings s, std::string script, appFactory make,
+               std::string keys = "\"service.ip\", \"service.port\"");
     // Stops listening, lets the requests in progress finish (their whole work, not only their
     // answers) and then releases the application objects.
     ~webService();
@@ -59,6 +61,7 @@ public:
 private:
     serviceSettings svcSettings;
     std::string scriptPath;
+    std::string addressKeys;
     appPool pool;
     Poco::Net::ServerSocket listener;
     bool started = false;

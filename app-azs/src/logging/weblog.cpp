@@ -16,6 +16,7 @@
 #include <mutex>
 #include <thread>
 
+#include "errorLines.h"
 #include "heartbeat.h"
 #include "libLog.h"
 #include "lineQueue.h"
@@ -116,6 +117,13 @@ void formatLine(std::string& out, const Poco::Message& msg)
     out += '\n';
 }
 
+// The error lines of the whole process, for the operator's page.
+errorLines& recent()
+{
+    static errorLines* lines = new errorLines;  // loggers may write up to the process's very end
+    return *lines;
+}
+
 class batchChannel : public Poco::Channel {
 public:
     // The writer lives as long as the process (loggers may write up to its very end), so the
@@ -129,6 +137,12 @@ public:
     void log(const Poco::Message& msg) override
     {
         lines.push([&msg](std::string& out) { formatLine(out, msg); });
+        if (msg.getPriority() <= Poco::Message::PRIO_ERROR) {
+            std::string line;
+            formatLine(line, msg);
+            line.pop_back();  // the line feed
+            recent().add(std::move(line));
+        }
     }
 
     // fd < 0: standard error. The previous file is closed once the lines queued for it are out.
@@ -268,6 +282,11 @@ void configure(const std::string& level, const std::string& file)
 void drain()
 {
     queue().drain();
+}
+
+std::vector<std::string> recentErrors()
+{
+    return recent().last();
 }
 
 namespace {

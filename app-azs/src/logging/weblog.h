@@ -11,6 +11,7 @@
 // file and sets the level, so threads of a finishing cycle can keep logging while the next one
 // starts.
 #include <string>
+#include <vector>
 
 namespace azs_apps {
 namespace weblog {
@@ -26,6 +27,9 @@ void configure(const std::string& level, const std::string& file);
 
 // Writes every line queued so far before it returns.
 void drain();
+
+// The last error lines logged (errorLines::KEPT at most), oldest first, as the log shows them.
+std::vector<std::string> recentErrors();
 
 // Sends the lines of the shared library (segment attachment, socket options; see libLog) to the
 // logger "fuelweb", so that they land in the service log rather than on standard error.

@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include "configKeys.h"
+
 #include "sharedConfig.h"
 
 namespace azs_apps {
@@ -39,7 +41,30 @@ upstream::settings platformOf(const webConfig& cfg)
     return s;
 }
 
+[[noreturn]] void reject(const webConfig& cfg, const std::string& key, const std::string& accepted)
+{
+    throw configError("Ключ конфигурации \"" + key + "\" = " + cfg.valueText(key) +
+                      " недопустим: ожидается " + accepted);
+}
+
 }  // namespace
+
+operatorSettings operatorSettings::read(const webConfig& cfg)
+{
+    operatorSettings s;
+    const std::string ipKey = "fuelweb.operator.ip";
+    if (cfg.has(ipKey) && (!cfg.readString(ipKey, s.ip) || s.ip.empty()))
+        reject(cfg, ipKey, "адрес строкой, например \"127.0.0.1\"");
+    const std::string portKey = "fuelweb.operator.port";
+    int64_t port = 0;
+    if (cfg.has(portKey)) {
+        const pcudata::configKey* known = pcudata::findConfigKey(portKey);  // 0..65535, 0: off
+        if (!cfg.readInt(portKey, known->lo, known->hi, port))
+            reject(cfg, portKey, "целое число от 0 до 65535 (0: без страницы оператора)");
+        s.port = static_cast<int32_t>(port);
+    }
+    return s;
+}
 
 controllerSettings controllerSettings::read(const webConfig& cfg)
 {
@@ -91,6 +116,7 @@ settings settings::read(const webConfig& cfg)
 {
     settings s;
     s.service = serviceSettings::read(cfg);
+    s.operatorListener = operatorSettings::read(cfg);
     s.script = cfg.getString("fuelweb.script", s.script);
     s.ctlKey = cfg.getString("fuelweb.ctl_key", "");
     s.platform = platformOf(cfg);

@@ -13,6 +13,8 @@
 //                              the controller and the pump table (controllerSettings)
 //   "fuelweb.state_path", "fuelweb.notice_resend_interval", "fuelweb.notice_resend_days",
 //   "fuelweb.journal_keep_days" the state file (see durableState)
+//   "fuelweb.operator.ip", "fuelweb.operator.port"
+//                              the operator's listener (operatorSettings)
 //   "service.bench_route"      a constant route for benchmarks of the HTTP layer
 //
 // A "fuelweb" key that is absent or of another type takes its default (the reader says so once,
@@ -58,8 +60,22 @@ struct controllerSettings {
     void applyTo(pcudata::pcuControl& prototype) const;
 };
 
+// The operator's listener: the station's own page, status, health and metrics, apart from the
+// platform's API. Checked strictly like the "service" keys (a listener on another address or port
+// than written would be found out only by accident): a value that does not fit stops the start.
+struct operatorSettings {
+    static constexpr int32_t DEFAULT_PORT = 8081;
+    std::string ip = "127.0.0.1";  // "fuelweb.operator.ip", a non-empty string
+    int32_t port = DEFAULT_PORT;   // "fuelweb.operator.port", 0..65535; 0: no operator listener
+
+    bool enabled() const { return port != 0; }
+    // Throws configError for a value that does not fit.
+    static operatorSettings read(const webConfig& cfg);
+};
+
 struct settings {
     serviceSettings service;
+    operatorSettings operatorListener;
     std::string script = "/api/fuelweb";
     std::string upstreamKey;
     std::string ctlKey;
