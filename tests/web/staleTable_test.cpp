@@ -12,7 +12,8 @@ using webtest::order;
 namespace {
 
 constexpr int64_t SECOND_US = 1000000;
-const char* const NO_LINK_PING = "{\"Description\":\"Нет связи с контроллером управления ТРК\",\"statusId\":0}";
+const char* const NO_LINK_PING =
+    "{\"Description\":\"Нет связи с контроллером управления ТРК\",\"statusId\":0}";
 
 class StaleTable : public webtest::FuelingStation {
 protected:
