@@ -12,8 +12,15 @@
 namespace pcudata {
 
 namespace {
-timeSource realSource;
-std::atomic<timeSource*> current{&realSource};
+// The real clock, made on first use and never destroyed: threads that outlive main() (a log
+// writer, a pool's thread) may still read it while the statics are destroyed.
+timeSource& realSource()
+{
+    static timeSource* const r = new timeSource;
+    return *r;
+}
+// The installed source; null: the real clock.
+std::atomic<timeSource*> current{nullptr};
 thread_local pauseBreaker* threadBreaker = nullptr;
 
 int64_t realNowUs()
@@ -120,13 +127,13 @@ class switchingSource : public timeSource {
     auto call(F f)
     {
         timeSource* s = current.load(std::memory_order_acquire);
-        if (s == &realSource) return f(*s);
+        if (s == nullptr) return f(realSource());
         {
             std::lock_guard<std::mutex> lock(m);
             s = current.load(std::memory_order_relaxed);
-            if (s != &realSource) ++callsOn[s];
+            if (s != nullptr) ++callsOn[s];
         }
-        if (s == &realSource) return f(*s);
+        if (s == nullptr) return f(realSource());
         auto result = f(*s);
         {
             std::lock_guard<std::mutex> lock(m);
@@ -165,7 +172,7 @@ public:
         timeSource* old = current.load(std::memory_order_relaxed);
         if (old == src) return;
         current.store(src, std::memory_order_release);
-        idle.wait(lock, [&] { return old == &realSource || callsOn[old] == 0; });
+        idle.wait(lock, [&] { return old == nullptr || callsOn[old] == 0; });
         callsOn.erase(old);
     }
 };
@@ -187,7 +194,7 @@ timeSource& timeSrc()
 
 void setTimeSource(timeSource* src)
 {
-    switching().install(src ? src : &realSource);
+    switching().install(src);
 }
 
 }  // namespace pcudata
