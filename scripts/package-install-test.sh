@@ -39,14 +39,7 @@ calls() { cat "$R/run/fake-systemd/calls" 2>/dev/null || true; }
 called() { calls | grep -qx -- "$1" || { echo "     no call '$1' in:"; calls | sed 's/^/       /'; return 1; }; }
 not_called() { ! calls | grep -q -- "$1" || { echo "     unexpected call '$1'"; return 1; }; }
 forget_calls() { : >"$R/run/fake-systemd/calls"; }
-wait_for() {
-  local _
-  for _ in $(seq 200); do
-    if "$@"; then return 0; fi
-    sleep 0.05
-  done
-  return 1
-}
+wait_for() { poll 200 0.05 "$@"; }
 
 # ---------------------------------------------------------------- the throw-away root
 mkdir -p "$R" "$work/upper" "$work/ovl"

@@ -25,23 +25,9 @@ deb=$2
 work=$3
 R=$work/root
 source "$(dirname "$(readlink -f "$0")")/package-checklib.sh"
-wait_for() {
-  local _
-  for _ in $(seq 300); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
+wait_for() { poll 300 0.1 "$@"; }
 # The same for up to 2 minutes.
-wait_long() {
-  local _
-  for _ in $(seq 240); do
-    if "$@"; then return 0; fi
-    sleep 0.5
-  done
-  return 1
-}
+wait_long() { poll 240 0.5 "$@"; }
 
 # ---------------------------------------------------------------- the container
 mkdir -p "$R" "$work/upper" "$work/ovl"
